@@ -1,0 +1,259 @@
+#include "integrator/integrator.hpp"
+
+#include "module/binding.hpp"
+#include "module/constants.hpp"
+#include "module/ref.hpp"
+#include "module/traceback.hpp"
+
+namespace pelorand {
+
+namespace {
+
+IntegratorObject* as_integrator(PyObject* op) { return reinterpret_cast<IntegratorObject*>(op); }
+
+constexpr const char kClassDoc[] =
+    "\n"
+    "    Romberg 积分算法实现（C++ 原生扩展版）\n"
+    "    \n"
+    "    提供两种积分方法：\n"
+    "    1. recursive(): 使用递归方法和哈希表缓存\n"
+    "    2. dynamic_programming(maximum_step=20): 使用动态规划方法\n"
+    "    ";
+
+constexpr const char kRecursiveDoc[] =
+    "\n"
+    "        执行 Romberg 积分算法（递归方法）。\n"
+    "        \n"
+    "        使用递归方法和哈希表缓存中间结果，逐步提高精度直到满足精度要求。\n"
+    "        \n"
+    "        Returns\n"
+    "        -------\n"
+    "        float\n"
+    "            计算得到的积分结果\n"
+    "        ";
+
+constexpr const char kDynamicDoc[] =
+    "\n"
+    "        执行 Romberg 积分算法（动态规划方法）。\n"
+    "        \n"
+    "        使用迭代动态规划方法，构建 Romberg 表，逐步提高精度。\n"
+    "        \n"
+    "        Parameters\n"
+    "        ----------\n"
+    "        maximum_step : int, optional\n"
+    "            最大迭代步数，默认为 20\n"
+    "        \n"
+    "        Returns\n"
+    "        -------\n"
+    "        float\n"
+    "            计算得到的积分结果\n"
+    "        ";
+
+// Binds and converts the four arguments and fills the record; on failure the
+// record keeps None or whatever containers were made so far.
+int construct(IntegratorObject* self, PyObject* args, PyObject* kwds) {
+  Ref slots[4];
+  if (bind_arguments(kCinitParams, args, kwds, slots) < 0) return -1;
+  const LDFloat a = value_to_ldfloat(slots[0].get());
+  if (a == -1 && PyErr_Occurred()) return -1;
+  const LDFloat b = value_to_ldfloat(slots[1].get());
+  if (b == -1 && PyErr_Occurred()) return -1;
+  const LDFloat precision = value_to_ldfloat(slots[2].get());
+  if (precision == -1 && PyErr_Occurred()) return -1;
+  self->_lower_bound = a;
+  self->_upper_bound = b;
+  self->_precision = precision;
+  Py_SETREF(self->_integrand, slots[3].release());
+
+  PyObject* map = PyDict_New();
+  if (!map) return -1;
+  Py_SETREF(self->_romberg_map, map);
+  PyObject* table = PyList_New(0);
+  if (!table) return -1;
+  Py_SETREF(self->_romberg_table, table);
+  PyObject* precision_table = PyList_New(0);
+  if (!precision_table) return -1;
+  Py_SETREF(self->_precision_table, precision_table);
+  return 0;
+}
+
+PyObject* integrator_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
+  // object.__new__ refuses abstract subclasses with the interpreter's own message.
+  PyObject* op = (type->tp_flags & Py_TPFLAGS_IS_ABSTRACT)
+                     ? PyBaseObject_Type.tp_new(type, constants.empty_tuple, nullptr)
+                     : type->tp_alloc(type, 0);
+  if (!op) return nullptr;
+  Ref owner = Ref::steal(op);
+  IntegratorObject* self = as_integrator(op);
+  self->ops = &integrator_ops;
+  self->_integrand = Py_NewRef(Py_None);
+  self->_romberg_map = Py_NewRef(Py_None);
+  self->_romberg_table = Py_NewRef(Py_None);
+  self->_precision_table = Py_NewRef(Py_None);
+  if (construct(self, args, kwds) < 0) {
+    add_traceback("Pelorand.Pelorand.__cinit__");
+    return nullptr;
+  }
+  return owner.release();
+}
+
+void integrator_dealloc(PyObject* op) {
+  PyTypeObject* type = Py_TYPE(op);
+  // A Python subclass's own deallocator has finalised the instance already.
+  if (type->tp_finalize && type->tp_dealloc == integrator_dealloc &&
+      !PyObject_GC_IsFinalized(op)) {
+    if (PyObject_CallFinalizerFromDealloc(op) < 0) return;  // resurrected
+  }
+  PyObject_GC_UnTrack(op);
+  IntegratorObject* self = as_integrator(op);
+  Py_CLEAR(self->_integrand);
+  Py_CLEAR(self->_romberg_map);
+  Py_CLEAR(self->_romberg_table);
+  Py_CLEAR(self->_precision_table);
+  type->tp_free(op);
+}
+
+int integrator_traverse(PyObject* op, visitproc visit, void* arg) {
+  IntegratorObject* self = as_integrator(op);
+  Py_VISIT(self->_integrand);
+  Py_VISIT(self->_romberg_map);
+  Py_VISIT(self->_romberg_table);
+  Py_VISIT(self->_precision_table);
+  return 0;
+}
+
+// None rather than null, so that a method still running sees a field it can use.
+int integrator_clear(PyObject* op) {
+  IntegratorObject* self = as_integrator(op);
+  Py_SETREF(self->_integrand, Py_NewRef(Py_None));
+  Py_SETREF(self->_romberg_map, Py_NewRef(Py_None));
+  Py_SETREF(self->_romberg_table, Py_NewRef(Py_None));
+  Py_SETREF(self->_precision_table, Py_NewRef(Py_None));
+  return 0;
+}
+
+PyObject* integrator_get_romberg_map(PyObject* op, void*) {
+  return Py_NewRef(as_integrator(op)->_romberg_map);
+}
+
+PyObject* integrator_get_romberg_table(PyObject* op, void*) {
+  return Py_NewRef(as_integrator(op)->_romberg_table);
+}
+
+PyObject* integrator_get_precision_table(PyObject* op, void*) {
+  return Py_NewRef(as_integrator(op)->_precision_table);
+}
+
+PyGetSetDef integrator_getsetlist[] = {
+    {"romberg_map", integrator_get_romberg_map, nullptr,
+     "返回 Romberg 哈希表（递归方法使用）", nullptr},
+    {"romberg_table", integrator_get_romberg_table, nullptr, "返回 Romberg 动态规划表", nullptr},
+    {"precision_table", integrator_get_precision_table, nullptr, "返回精度变化表", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+void raise_pickling_refused() {
+  Ref error = Ref::steal(PyObject_CallOneArg(PyExc_TypeError, constants.pickling_refused));
+  if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
+}
+
+}  // namespace
+
+PyObject* integrator_reduce_cython(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
+  if (bind_arguments(kReduceParams, args, nargs, kwnames, nullptr) < 0) return nullptr;
+  raise_pickling_refused();
+  add_traceback("Pelorand.Pelorand.__reduce_cython__", "<stringsource>", 2);
+  return nullptr;
+}
+
+PyObject* integrator_setstate_cython(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+  Ref state[1];
+  if (bind_arguments(kSetstateParams, args, nargs, kwnames, state) < 0) {
+    add_traceback("Pelorand.Pelorand.__setstate_cython__", "<stringsource>", 3);
+    return nullptr;
+  }
+  raise_pickling_refused();
+  add_traceback("Pelorand.Pelorand.__setstate_cython__", "<stringsource>", 4);
+  return nullptr;
+}
+
+IntegratorOps integrator_ops{};
+
+PyMethodDef integrator_methods[] = {
+    {"recursive", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(integrator_recursive)),
+     METH_FASTCALL | METH_KEYWORDS, kRecursiveDoc},
+    {"dynamic_programming",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(integrator_dynamic_programming)),
+     METH_FASTCALL | METH_KEYWORDS, kDynamicDoc},
+    {"__reduce_cython__",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(integrator_reduce_cython)),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"__setstate_cython__",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(integrator_setstate_cython)),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyTypeObject IntegratorType = {
+    PyVarObject_HEAD_INIT(&PyType_Type, 0)
+    "Pelorand.Pelorand",                         /* tp_name */
+    sizeof(IntegratorObject),                    /* tp_basicsize */
+    0,                                           /* tp_itemsize */
+    integrator_dealloc,                          /* tp_dealloc */
+    0,                                           /* tp_vectorcall_offset */
+    nullptr,                                     /* tp_getattr */
+    nullptr,                                     /* tp_setattr */
+    nullptr,                                     /* tp_as_async */
+    nullptr,                                     /* tp_repr */
+    nullptr,                                     /* tp_as_number */
+    nullptr,                                     /* tp_as_sequence */
+    nullptr,                                     /* tp_as_mapping */
+    nullptr,                                     /* tp_hash */
+    nullptr,                                     /* tp_call */
+    nullptr,                                     /* tp_str */
+    nullptr,                                     /* tp_getattro */
+    nullptr,                                     /* tp_setattro */
+    nullptr,                                     /* tp_as_buffer */
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, /* tp_flags */
+    kClassDoc,                                   /* tp_doc */
+    integrator_traverse,                         /* tp_traverse */
+    integrator_clear,                            /* tp_clear */
+    nullptr,                                     /* tp_richcompare */
+    0,                                           /* tp_weaklistoffset */
+    nullptr,                                     /* tp_iter */
+    nullptr,                                     /* tp_iternext */
+    integrator_methods,                          /* tp_methods */
+    nullptr,                                     /* tp_members */
+    integrator_getsetlist,                       /* tp_getset */
+    nullptr,                                     /* tp_base */
+    nullptr,                                     /* tp_dict */
+    nullptr,                                     /* tp_descr_get */
+    nullptr,                                     /* tp_descr_set */
+    0,                                           /* tp_dictoffset */
+    nullptr,                                     /* tp_init */
+    nullptr,                                     /* tp_alloc */
+    integrator_new,                              /* tp_new */
+    nullptr,                                     /* tp_free */
+    nullptr,                                     /* tp_is_gc */
+    nullptr,                                     /* tp_bases */
+    nullptr,                                     /* tp_mro */
+    nullptr,                                     /* tp_cache */
+    nullptr,                                     /* tp_subclasses */
+    nullptr,                                     /* tp_weaklist */
+    nullptr,                                     /* tp_del */
+    0,                                           /* tp_version_tag */
+    nullptr,                                     /* tp_finalize */
+    nullptr,                                     /* tp_vectorcall */
+    0,                                           /* tp_watched */
+};
+
+int integrator_type_ready() {
+  integrator_ops._generate_key = integrator_generate_key;
+  integrator_ops._T = integrator_T;
+  integrator_ops._sub_problem = integrator_sub_problem;
+  return PyType_Ready(&IntegratorType);
+}
+
+}  // namespace pelorand

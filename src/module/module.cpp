@@ -1,0 +1,422 @@
+// The module definition, its create and exec steps, and the entry point.
+// Start-up state is process-wide and lives until the process ends; the module
+// binds itself to the first interpreter that loads it.
+#include <Python.h>
+
+#include "integrator/integrator.hpp"
+#include "module/constants.hpp"
+#include "module/function.hpp"
+#include "module/ref.hpp"
+#include "module/traceback.hpp"
+
+// Set nonzero by an embedding host before the import to run as "__main__".
+extern "C" {
+Py_EXPORTED_SYMBOL int __pyx_module_is_main_Pelorand = 0;
+}
+
+namespace pelorand {
+
+namespace {
+
+constexpr const char kModuleDoc[] =
+    "\n"
+    "模块名称: Pelorand\n"
+    "功能描述: Romberg 数值积分算法及其实现\n"
+    "\n"
+    "本模块提供高精度的 Romberg 积分方法，支持递归和动态规划两种实现方式。\n"
+    "采用外推加速技术逐步提高积分精度，可达到用户指定的精度要求。\n"
+    "\n"
+    "版本: 1.0.0\n"
+    "更新时间: 2026-12-08\n";
+
+// The size of the heap-type record this module was compiled against.
+constexpr Py_ssize_t kHeapTypeSize = sizeof(PyHeapTypeObject);
+
+int64_t interpreter_id = -1;
+PyObject* module_object = nullptr;  // while held, the module counts as initialised
+PyObject* module_dict = nullptr;
+PyObject* builtins_module = nullptr;
+bool strings_made = false;
+
+struct CodeObjects {
+  PyObject* recursive;
+  PyObject* dynamic_programming;
+  PyObject* reduce_cython;
+  PyObject* setstate_cython;
+};
+CodeObjects codes{};
+
+PyObject* class_object() { return reinterpret_cast<PyObject*>(&IntegratorType); }
+
+// ---- create step ----------------------------------------------------------
+
+int check_single_interpreter() {
+  const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (id == -1) return -1;
+  if (interpreter_id == -1) {
+    interpreter_id = id;
+  } else if (interpreter_id != id) {
+    PyErr_SetString(PyExc_ImportError,
+                    "Interpreter change detected - this module can only be loaded into one "
+                    "interpreter per process.");
+    return -1;
+  }
+  return 0;
+}
+
+int copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char* to,
+                   bool store_none) {
+  Ref value = Ref::steal(PyObject_GetAttrString(spec, from));
+  if (!value) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+    PyErr_Clear();
+    return 0;
+  }
+  if (!store_none && value.get() == Py_None) return 0;
+  return PyDict_SetItemString(dict, to, value.get());
+}
+
+PyObject* module_create(PyObject* spec, PyModuleDef*) {
+  if (check_single_interpreter() < 0) return nullptr;
+  if (module_object) return Py_NewRef(module_object);
+  Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
+  if (!name) return nullptr;
+  Ref module = Ref::steal(PyModule_NewObject(name.get()));
+  if (!module) return nullptr;
+  PyObject* dict = PyModule_GetDict(module.get());  // borrowed
+  if (copy_spec_attr(spec, dict, "loader", "__loader__", true) < 0 ||
+      copy_spec_attr(spec, dict, "origin", "__file__", true) < 0 ||
+      copy_spec_attr(spec, dict, "parent", "__package__", true) < 0 ||
+      copy_spec_attr(spec, dict, "submodule_search_locations", "__path__", false) < 0) {
+    return nullptr;
+  }
+  return module.release();
+}
+
+// ---- exec steps, in order --------------------------------------------------
+
+int hold_namespace(PyObject* module) {
+  PyObject* dict = PyModule_GetDict(module);  // borrowed
+  if (!dict) return -1;
+  Py_XSETREF(module_dict, Py_NewRef(dict));
+  return 0;
+}
+
+int set_builtins(PyObject* module) {
+  PyObject* builtins = PyImport_AddModule("builtins");  // borrowed
+  if (!builtins) return -1;
+  Py_XSETREF(builtins_module, Py_NewRef(builtins));
+  return PyObject_SetAttrString(module, "__builtins__", builtins);
+}
+
+int check_runtime_version(PyObject*) {
+  const int major = static_cast<int>((Py_Version >> 24) & 0xFF);
+  const int minor = static_cast<int>((Py_Version >> 16) & 0xFF);
+  if (major == PY_MAJOR_VERSION && minor == PY_MINOR_VERSION) return 0;
+  char message[200];
+  PyOS_snprintf(message, sizeof message,
+                "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
+                PY_MAJOR_VERSION, PY_MINOR_VERSION, "Pelorand", "does not match", major, minor);
+  return PyErr_WarnEx(nullptr, message, 1);
+}
+
+int make_strings(PyObject*) {
+  if (create_strings() < 0) return -1;
+  strings_made = true;
+  return 0;
+}
+
+int make_numbers(PyObject*) { return create_numbers(); }
+
+int ready_function_type(PyObject*) { return function_type_ready(); }
+
+int name_main(PyObject* module) {
+  if (!__pyx_module_is_main_Pelorand) return 0;
+  return PyObject_SetAttr(module, constants.dunder_name, constants.dunder_main);
+}
+
+// Also reachable as a top-level module when imported under a package name.
+int register_bare_name(PyObject* module) {
+  PyObject* modules = PyImport_GetModuleDict();  // borrowed
+  if (!modules) return -1;
+  if (PyDict_GetItemWithError(modules, constants.module_name)) return 0;
+  if (PyErr_Occurred()) return -1;
+  return PyDict_SetItem(modules, constants.module_name, module);
+}
+
+int make_code(PyObject** target, PyObject* name, PyObject* qualname, PyObject* filename,
+              int argcount, std::initializer_list<PyObject*> varnames) {
+  if (*target) return 0;
+  *target = code_new(name, qualname, filename, argcount, varnames);
+  return *target ? 0 : -1;
+}
+
+int make_defaults_and_code(PyObject*) {
+  const ModuleConstants& c = constants;
+  if (create_defaults() < 0) return -1;
+  if (make_code(&codes.recursive, c.recursive, c.qual_recursive, c.file_recursive, 1,
+                {c.self, c.m, c.Tm0, c.Tm1_0, c.diff}) < 0)
+    return -1;
+  if (make_code(&codes.dynamic_programming, c.dynamic_programming, c.qual_dynamic_programming,
+                c.file_dynamic, 2,
+                {c.self, c.maximum_step, c.m, c.n, c.h, c.trapezoid, c.i, c.j, c.lst_m,
+                 c.precision_diff}) < 0)
+    return -1;
+  if (make_code(&codes.reduce_cython, c.reduce_cython, c.qual_reduce_cython,
+                c.file_stringsource, 1, {c.self}) < 0)
+    return -1;
+  return make_code(&codes.setstate_cython, c.setstate_cython, c.qual_setstate_cython,
+                   c.file_stringsource, 2, {c.self, c.pyx_state});
+}
+
+int ready_class(PyObject*) { return integrator_type_ready(); }
+
+// Stores into the class dict behind the immutable-type guard and drops the
+// attribute cache that may hold the old entry.
+int class_dict_store(PyObject* name, PyObject* value) {
+  Ref dict = Ref::steal(PyType_GetDict(&IntegratorType));
+  if (!dict || PyDict_SetItem(dict.get(), name, value) < 0) return -1;
+  PyType_Modified(&IntegratorType);
+  return 0;
+}
+
+int class_dict_delete(PyObject* name) {
+  Ref dict = Ref::steal(PyType_GetDict(&IntegratorType));
+  if (!dict || PyDict_DelItem(dict.get(), name) < 0) return -1;
+  PyType_Modified(&IntegratorType);
+  return 0;
+}
+
+int store_capsule(PyObject*) {
+  Ref capsule = Ref::steal(PyCapsule_New(&integrator_ops, nullptr, nullptr));
+  if (!capsule) return -1;
+  return class_dict_store(constants.vtable_key, capsule.get());
+}
+
+int bind_class(PyObject* module) {
+  return PyObject_SetAttr(module, constants.module_name, class_object());
+}
+
+// Looks `name` up along the MRO without invoking descriptors; borrowed or null.
+PyObject* lookup_in_mro(PyTypeObject* type, PyObject* name, Ref* holder) {
+  PyObject* mro = type->tp_mro;
+  for (Py_ssize_t i = 0; mro && i < PyTuple_GET_SIZE(mro); ++i) {
+    Ref dict = Ref::steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))));
+    if (!dict) continue;
+    PyObject* found = PyDict_GetItemWithError(dict.get(), name);  // borrowed
+    if (found) {
+      *holder = Ref::borrow(found);
+      return found;
+    }
+    if (PyErr_Occurred()) return nullptr;
+  }
+  return nullptr;
+}
+
+// 1 when `obj.__name__ == name`; errors count as "not equal".
+bool has_name(PyObject* obj, PyObject* name) {
+  Ref own = Ref::steal(PyObject_GetAttr(obj, constants.dunder_name));
+  if (!own) {
+    PyErr_Clear();
+    return false;
+  }
+  const int equal = PyObject_RichCompareBool(own.get(), name, Py_EQ);
+  if (equal < 0) PyErr_Clear();
+  return equal > 0;
+}
+
+// getattr(cls, name), with an AttributeError turned into "absent" (null, no error).
+Ref class_attr_or_absent(PyObject* name) {
+  Ref value = Ref::steal(PyObject_GetAttr(class_object(), name));
+  if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
+  return value;
+}
+
+// Installs __reduce_cython__ and __setstate_cython__ as the class's
+// __reduce__ and __setstate__, unless the class already customises pickling.
+int install_pickling(PyTypeObject* type) {
+  const ModuleConstants& c = constants;
+  PyObject* object_type = reinterpret_cast<PyObject*>(&PyBaseObject_Type);
+  Ref held, object_held;
+  PyObject* getstate = lookup_in_mro(type, c.dunder_getstate, &held);
+  if (!getstate && PyErr_Occurred()) return -1;
+  if (getstate &&
+      getstate != lookup_in_mro(&PyBaseObject_Type, c.dunder_getstate, &object_held)) {
+    return 0;
+  }
+
+  Ref object_reduce_ex = Ref::steal(PyObject_GetAttr(object_type, c.dunder_reduce_ex));
+  if (!object_reduce_ex) return -1;
+  Ref reduce_ex = Ref::steal(PyObject_GetAttr(class_object(), c.dunder_reduce_ex));
+  if (!reduce_ex) return -1;
+  if (reduce_ex.get() != object_reduce_ex.get()) return 0;
+
+  Ref object_reduce = Ref::steal(PyObject_GetAttr(object_type, c.dunder_reduce));
+  if (!object_reduce) return -1;
+  Ref reduce = Ref::steal(PyObject_GetAttr(class_object(), c.dunder_reduce));
+  if (!reduce) return -1;
+  const bool reduce_is_default = reduce.get() == object_reduce.get();
+  if (!reduce_is_default && !has_name(reduce.get(), c.reduce_cython)) return 0;
+
+  Ref reduce_cython = class_attr_or_absent(c.reduce_cython);
+  if (reduce_cython) {
+    if (class_dict_store(c.dunder_reduce, reduce_cython.get()) < 0) return -1;
+    if (class_dict_delete(c.reduce_cython) < 0) return -1;
+  } else if (reduce_is_default || PyErr_Occurred()) {
+    return -1;
+  }
+
+  Ref setstate = Ref::steal(PyObject_GetAttr(class_object(), c.dunder_setstate));
+  if (!setstate) PyErr_Clear();
+  if (!setstate || has_name(setstate.get(), c.setstate_cython)) {
+    Ref setstate_cython = class_attr_or_absent(c.setstate_cython);
+    if (setstate_cython) {
+      if (class_dict_store(c.dunder_setstate, setstate_cython.get()) < 0) return -1;
+      if (class_dict_delete(c.setstate_cython) < 0) return -1;
+    } else if (!setstate || PyErr_Occurred()) {
+      return -1;
+    }
+  }
+  PyType_Modified(type);
+  return 0;
+}
+
+int setup_pickling(PyObject*) {
+  if (install_pickling(&IntegratorType) == 0) return 0;
+  if (!PyErr_Occurred()) {
+    PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s",
+                 IntegratorType.tp_name);
+  }
+  return -1;
+}
+
+// The class layout assumes the heap-type record of the headers it was built with.
+int check_type_size(PyObject*) {
+  Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
+  if (!builtins) return -1;
+  Ref type = Ref::steal(PyObject_GetAttrString(builtins.get(), "type"));
+  if (!type) return -1;
+  if (!PyType_Check(type.get())) {
+    PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", "builtins", "type");
+    return -1;
+  }
+  const PyTypeObject* found = reinterpret_cast<PyTypeObject*>(type.get());
+  const Py_ssize_t basic = found->tp_basicsize;
+  Py_ssize_t item = found->tp_itemsize;
+  if (item > 0 && item < 8) item = 8;
+  if (basic + item < kHeapTypeSize) {
+    PyErr_Format(PyExc_ValueError,
+                 "%.200s.%.200s size changed, may indicate binary incompatibility. "
+                 "Expected %zd from C header, got %zd from PyObject",
+                 "builtins", "type", kHeapTypeSize, basic + item);
+    return -1;
+  }
+  if (basic > kHeapTypeSize) {
+    char message[200];
+    PyOS_snprintf(message, sizeof message,
+                  "%s.%s size changed, may indicate binary incompatibility. "
+                  "Expected %zd from C header, got %zd from PyObject",
+                  "builtins", "type", kHeapTypeSize, basic);
+    return PyErr_WarnEx(nullptr, message, 0);
+  }
+  return 0;
+}
+
+PyObject* new_function(int index, PyObject* qualname, PyObject* code) {
+  return function_new(&integrator_methods[index], &IntegratorType, qualname,
+                      constants.module_name, module_dict, code);
+}
+
+// Like a class body's assignment: the value's __set_name__, if any, is told.
+int class_dict_bind(PyObject* name, PyObject* value) {
+  if (class_dict_store(name, value) < 0) return -1;
+  Ref set_name = Ref::steal(PyObject_GetAttr(value, constants.dunder_set_name));
+  if (!set_name) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+    PyErr_Clear();
+    return 0;
+  }
+  Ref result = Ref::steal(
+      PyObject_CallFunctionObjArgs(set_name.get(), class_object(), name, nullptr));
+  return result ? 0 : -1;
+}
+
+int bind_methods(PyObject*) {
+  Ref recursive = Ref::steal(new_function(0, constants.qual_recursive, codes.recursive));
+  if (!recursive || class_dict_bind(constants.recursive, recursive.get()) < 0) return -1;
+  Ref dynamic = Ref::steal(
+      new_function(1, constants.qual_dynamic_programming, codes.dynamic_programming));
+  if (!dynamic) return -1;
+  function_set_defaults(dynamic.get(), constants.default_steps);
+  return class_dict_bind(constants.dynamic_programming, dynamic.get());
+}
+
+int bind_module_functions(PyObject*) {
+  Ref reduce = Ref::steal(new_function(2, constants.qual_reduce_cython, codes.reduce_cython));
+  if (!reduce || PyDict_SetItem(module_dict, constants.reduce_cython, reduce.get()) < 0)
+    return -1;
+  Ref setstate =
+      Ref::steal(new_function(3, constants.qual_setstate_cython, codes.setstate_cython));
+  if (!setstate || PyDict_SetItem(module_dict, constants.setstate_cython, setstate.get()) < 0)
+    return -1;
+  return 0;
+}
+
+int add_test_dict(PyObject*) {
+  Ref test = Ref::steal(PyDict_New());
+  if (!test) return -1;
+  return PyDict_SetItem(module_dict, constants.dunder_test, test.get());
+}
+
+using ExecStep = int (*)(PyObject* module);
+
+constexpr ExecStep kExecSteps[] = {
+    hold_namespace,     set_builtins,      check_runtime_version, make_strings,
+    make_numbers,       ready_function_type, name_main,          register_bare_name,
+    make_defaults_and_code, ready_class,   store_capsule,         bind_class,
+    setup_pickling,     check_type_size,   bind_methods,          bind_module_functions,
+    add_test_dict,
+};
+
+int module_exec(PyObject* module) {
+  if (module_object) {
+    if (module_object == module) return 0;
+    PyErr_SetString(PyExc_RuntimeError,
+                    "Module 'Pelorand' has already been imported. Re-initialisation is not "
+                    "supported.");
+    return -1;
+  }
+  module_object = Py_NewRef(module);
+  for (ExecStep step : kExecSteps) {
+    if (step(module) == 0) continue;
+    if (strings_made) add_traceback("init Pelorand");
+    // Forgotten, so that the next import runs the exec step again from the start.
+    Py_CLEAR(module_object);
+    return -1;
+  }
+  return 0;
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_create, reinterpret_cast<void*>(module_create)},
+    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "Pelorand",    // m_name
+    kModuleDoc,    // m_doc
+    0,             // m_size
+    nullptr,       // m_methods
+    module_slots,  // m_slots
+    nullptr,       // m_traverse
+    nullptr,       // m_clear
+    nullptr,       // m_free
+};
+
+}  // namespace
+
+}  // namespace pelorand
+
+PyMODINIT_FUNC PyInit_Pelorand(void) { return PyModuleDef_Init(&pelorand::module_def); }

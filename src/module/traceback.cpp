@@ -1,0 +1,26 @@
+#include "module/traceback.hpp"
+
+#include <Python.h>
+
+#include <cstring>
+
+// _PyTraceback_Add builds the code and frame objects for an entry without a
+// Python frame, saving and restoring the pending exception around it. It is a
+// CPython 3.12 export with a private name, so it is used here and nowhere else.
+#if PY_VERSION_HEX < 0x030C0000 || PY_VERSION_HEX >= 0x030D0000
+#error "Pelorand is built for CPython 3.12 only"
+#endif
+
+namespace pelorand {
+
+void add_traceback(const char* qualname, std::source_location where) {
+  const char* file = where.file_name();
+  if (const char* slash = std::strrchr(file, '/')) file = slash + 1;
+  _PyTraceback_Add(qualname, file, static_cast<int>(where.line()));
+}
+
+void add_traceback(const char* qualname, const char* filename, int line) {
+  _PyTraceback_Add(qualname, filename, line);
+}
+
+}  // namespace pelorand

@@ -5,6 +5,7 @@ import unittest
 from fractions import Fraction
 
 import _pelorand_probe as probe
+from Pelorand import Pelorand as P
 from support import exact
 
 
@@ -119,6 +120,17 @@ class Conversions(unittest.TestCase):
         for row in ([], ()):
             with self.subTest(row=row), self.assertRaises(IndexError):
                 probe.last_item(row)
+
+
+class Keys(unittest.TestCase):
+    def test_generate_key(self):
+        obj = P(0, 1, 1e-3, abs)
+        for (m, k), key in (((0, 0), "0-0"), ((3, 0), "3-0"), ((0, 12), "0-12"), ((10, 5), "10-5"),
+                            ((123, 4567), "123-4567"), ((2**31 - 1, -2**31), "2147483647--2147483648")):
+            with self.subTest(key=key):
+                made = probe.generate_key(obj, m, k)
+                self.assertEqual(made, key)
+                self.assertTrue(made.isascii())
 
 
 if __name__ == "__main__":

@@ -1,24 +1,167 @@
 // The memoised Romberg entry T(m, k) and the recursive integration method.
+#include <cmath>
+
 #include "integrator/integrator.hpp"
+#include "integrator/trapezoid.hpp"
 #include "module/binding.hpp"
+#include "module/ref.hpp"
 #include "module/traceback.hpp"
 
 namespace pelorand {
 
-PyObject* integrator_generate_key(IntegratorObject*, int, int) {
-  PyErr_SetString(PyExc_NotImplementedError, "_generate_key() is not implemented yet");
-  return nullptr;
+namespace {
+
+// Decimal digits of |value|, as unsigned so that INT_MIN has a magnitude.
+int digit_count(unsigned value) {
+  int digits = 1;
+  while (value >= 10) {
+    value /= 10;
+    ++digits;
+  }
+  return digits;
 }
 
-LDFloat integrator_T(IntegratorObject*, int, int) {
-  PyErr_SetString(PyExc_NotImplementedError, "_T() is not implemented yet");
+// Writes `value` so that its last digit lands just before `end`; returns
+// where the text starts.
+Py_UCS1* write_decimal_backwards(Py_UCS1* end, int value) {
+  unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  do {
+    *--end = static_cast<Py_UCS1>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (value < 0) *--end = '-';
+  return end;
+}
+
+unsigned magnitude_of(int value) {
+  return value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+}
+
+// The map field is a dict, or None after a garbage-collector clear. Each use
+// holds its own reference: key comparisons inside the dict can run Python code.
+Ref romberg_map(IntegratorObject* self) { return Ref::borrow(self->_romberg_map); }
+
+int fail_none_not_subscriptable() {
+  PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+  return -1;
+}
+
+int read_entry(IntegratorObject* self, PyObject* key, LDFloat* out) {
+  Ref map = romberg_map(self);
+  if (map.get() == Py_None) return fail_none_not_subscriptable();
+  Ref value = Ref::steal(dict_item(map.get(), key));
+  if (!value) return -1;
+  const LDFloat entry = value_to_ldfloat(value.get());
+  if (entry == -1 && PyErr_Occurred()) return -1;
+  *out = entry;
   return 0;
 }
 
-PyObject* integrator_recursive(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+int compute_entry(IntegratorObject* self, int m, int k, LDFloat* out) {
+  Ref key = Ref::steal(self->ops->_generate_key(self, m, k));
+  if (!key) return -1;
+  {
+    Ref map = romberg_map(self);
+    if (map.get() == Py_None) {
+      PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
+      return -1;
+    }
+    const int present = PyDict_Contains(map.get(), key.get());
+    if (present < 0) return -1;
+    if (present) return read_entry(self, key.get(), out);
+  }
+
+  LDFloat value;
+  if (m == 0) {
+    if (composite_trapezoid(self, k, &value) < 0) return -1;
+  } else {
+    // The finer estimate first: that fixes the order of calls and of storage.
+    const LDFloat finer = self->ops->_T(self, m - 1, k + 1);
+    if (PyErr_Occurred()) return -1;
+    const LDFloat coarser = self->ops->_T(self, m - 1, k);
+    if (PyErr_Occurred()) return -1;
+    const double power = std::exp2(2.0 * m);
+    // The denominator is a double: from m = 27 on it rounds to the power itself.
+    value = (static_cast<LDFloat>(power) * finer - coarser) / static_cast<LDFloat>(power - 1.0);
+  }
+
+  {
+    Ref boxed = Ref::steal(ldfloat_to_value(value));
+    if (!boxed) return -1;
+    Ref map = romberg_map(self);
+    if (map.get() == Py_None) return fail_none_not_subscriptable();
+    if (PyDict_SetItem(map.get(), key.get(), boxed.get()) < 0) return -1;
+  }
+  // Read back, so the entry is exactly the double that the map holds.
+  return read_entry(self, key.get(), out);
+}
+
+int recursive_impl(IntegratorObject* self, double* result) {
+  const LDFloat precision = self->_precision;
+  // The strict test can never pass: refuse before doing any work.
+  if (!(precision > 0)) {
+    Ref shown = Ref::steal(ldfloat_to_value(precision));
+    if (shown) {
+      PyErr_Format(PyExc_ValueError,
+                   "recursive() needs a precision greater than zero, got %R", shown.get());
+    }
+    return -1;
+  }
+  LDFloat previous = self->ops->_T(self, 0, 0);
+  if (PyErr_Occurred()) return -1;
+  for (int m = 1;; ++m) {
+    const LDFloat current = self->ops->_T(self, m, 0);
+    if (PyErr_Occurred()) return -1;
+    const LDFloat diff = std::fabs(current - previous);
+    if (diff < self->_precision) {
+      *result = static_cast<double>(current);
+      return 0;
+    }
+    // Every later level inherits the NaN, so the loop could never end.
+    if (std::isnan(diff)) {
+      PyErr_Format(PyExc_ValueError,
+                   "recursive() cannot converge: the difference between T(%d, 0) and "
+                   "T(%d, 0) is not a number",
+                   m, m - 1);
+      return -1;
+    }
+    previous = current;
+  }
+}
+
+}  // namespace
+
+PyObject* integrator_generate_key(IntegratorObject*, int m, int k) {
+  const Py_ssize_t length = (m < 0) + digit_count(magnitude_of(m)) + 1 + (k < 0) +
+                            digit_count(magnitude_of(k));
+  PyObject* key = PyUnicode_New(length, 127);
+  if (!key) {
+    add_traceback("Pelorand.Pelorand._generate_key");
+    return nullptr;
+  }
+  Py_UCS1* end = PyUnicode_1BYTE_DATA(key) + length;
+  Py_UCS1* start = write_decimal_backwards(end, k);
+  *--start = '-';
+  write_decimal_backwards(start, m);
+  return key;
+}
+
+LDFloat integrator_T(IntegratorObject* self, int m, int k) {
+  LDFloat value;
+  if (compute_entry(self, m, k, &value) < 0) {
+    add_traceback("Pelorand.Pelorand._T");
+    return 0;
+  }
+  return value;
+}
+
+PyObject* integrator_recursive(PyObject* op, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) {
   if (bind_arguments(kRecursiveParams, args, nargs, kwnames, nullptr) < 0) return nullptr;
-  PyErr_SetString(PyExc_NotImplementedError, "recursive() is not implemented yet");
+  double result;
+  if (recursive_impl(reinterpret_cast<IntegratorObject*>(op), &result) == 0) {
+    if (PyObject* value = PyFloat_FromDouble(result)) return value;
+  }
   add_traceback("Pelorand.Pelorand.recursive");
   return nullptr;
 }

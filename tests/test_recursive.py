@@ -1,0 +1,185 @@
+"""recursive(): memoised entries, call order, stopping rule, failures, guards."""
+import math
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+import unittest
+
+from Pelorand import Pelorand as P
+from model import Recursive, seeded_cases
+from support import block_growth, own_entries, raised, swallow
+
+
+class Recorder:
+    """An integrand that records its arguments, optionally failing on call n."""
+    def __init__(self, f=lambda x: x * x, fail_at=None, error=ZeroDivisionError):
+        self.f, self.fail_at, self.error, self.calls = f, fail_at, error, []
+
+    def __call__(self, x):
+        self.calls.append(x)
+        if len(self.calls) == self.fail_at:
+            raise self.error("integrand failed")
+        return self.f(x)
+
+
+SQUARE_MAP = {"0-0": 0.5, "0-1": 0.375, "1-0": 0.3333333333333333,
+              "0-2": 0.34375, "1-1": 0.3333333333333333, "2-0": 0.3333333333333333}
+
+
+class Results(unittest.TestCase):
+    def test_documented_cases(self):
+        third = 0.3333333333333333
+        cases = [  # a, b, precision, f, result, calls, entries
+            (0, 1, 0.001, lambda x: x * x, third, 10, 6),
+            (0, 1, 0.16666666666666669, lambda x: x * x, third, 10, 6),
+            (0, 1, 0.1666666666666667, lambda x: x * x, third, 5, 3),
+            (0, 1, math.inf, lambda x: x * x, third, 5, 3),
+            (0, 1, 1e-10, math.sin, 0.45969769413185074, 36, 15),
+            (2.5, 2.5, 1e-9, math.exp, 0.0, 5, 3),
+            (1, 0, 0.001, lambda x: x * x, -third, 10, 6),
+            (0, 1, 1e-3, lambda x: 1, 1.0, 5, 3),
+        ]
+        for a, b, precision, f, result, calls, entries in cases:
+            with self.subTest(a=a, b=b, precision=precision):
+                recorder = Recorder(f)
+                obj = P(a, b, precision, recorder)
+                self.assertEqual(obj.recursive(), result)
+                self.assertEqual((len(recorder.calls), len(obj.romberg_map)), (calls, entries))
+                if a == b:
+                    self.assertEqual(set(recorder.calls), {float(a)})
+
+    def test_map_order_and_call_order(self):
+        recorder = Recorder()
+        obj = P(0.0, 1.0, 1e-3, recorder)
+        self.assertEqual(obj.recursive(), 0.3333333333333333)
+        self.assertEqual(list(obj.romberg_map.items()), list(SQUARE_MAP.items()))
+        self.assertEqual(recorder.calls, [0.0, 1.0, 0.0, 1.0, 0.5, 0.0, 1.0, 0.25, 0.5, 0.75])
+        reversed_obj = P(1, 0, 1e-3, lambda x: x * x)
+        reversed_obj.recursive()
+        self.assertEqual([reversed_obj.romberg_map[k] for k in ("0-0", "0-1", "1-0")],
+                         [-0.5, -0.375, -0.3333333333333333])
+
+    def test_repeated_call_reuses_the_memo(self):
+        recorder = Recorder()
+        obj = P(0, 1, 1e-3, recorder)
+        first = obj.recursive()
+        snapshot = dict(obj.romberg_map)
+        self.assertIs(type(obj.recursive()), float)
+        self.assertEqual((obj.recursive(), len(recorder.calls), obj.romberg_map), (first, 10, snapshot))
+
+    def test_caller_placed_values_are_used(self):
+        obj = P(0, 1, 1e3, lambda x: x * x)
+        obj.romberg_map["0-0"] = 2
+        self.assertEqual(obj.recursive(), (4 * 0.375 - 2.0) / 3)
+        obj = P(0, 1, 1e3, lambda x: x * x)
+        obj.romberg_map["0-0"] = "2"
+        self.assertRaisesRegex(TypeError, "must be real number, not str", obj.recursive)
+
+    def test_matches_model_bit_for_bit(self):
+        for a, b, name, f in seeded_cases(1234, 30):
+            for precision in (1e-3, 1e-7):
+                with self.subTest(a=a, b=b, f=name, precision=precision):
+                    model = Recursive(a, b, precision, f)
+                    expected = model.run()
+                    recorder = Recorder(f)
+                    obj = P(a, b, precision, recorder)
+                    self.assertEqual(obj.recursive().hex(), expected.hex())
+                    self.assertEqual(recorder.calls, model.calls)
+                    self.assertEqual(list(obj.romberg_map.items()), list(model.map.items()))
+
+
+class Failures(unittest.TestCase):
+    def test_integrand_failures(self):
+        cases = [  # fail_at, f, error, entries, keys kept
+            (1, None, ZeroDivisionError, 1, []),
+            (7, None, ZeroDivisionError, 3, ["0-0", "0-1", "1-0"]),
+            (None, lambda x: None, TypeError, 1, []),
+            (None, lambda x: "ab", TypeError, 1, []),
+            (None, lambda x: [1] if x == 0.5 else x, TypeError, 2, ["0-0"]),
+        ]
+        for fail_at, f, error, depth, keys in cases:
+            with self.subTest(fail_at=fail_at, f=f):
+                recorder = Recorder(f or (lambda x: x * x), fail_at)
+                obj = P(0, 1, 1e-3, recorder)
+                caught = raised(obj.recursive)
+                self.assertIs(type(caught), error)
+                self.assertEqual(own_entries(caught),
+                                 ["Pelorand.Pelorand.recursive"] + ["Pelorand.Pelorand._T"] * depth)
+                self.assertEqual(list(obj.romberg_map), keys)
+
+    def test_later_call_resumes_from_kept_entries(self):
+        recorder = Recorder(fail_at=7)
+        obj = P(0, 1, 1e-3, recorder)
+        self.assertRaises(ZeroDivisionError, obj.recursive)
+        self.assertEqual(obj.recursive(), 0.3333333333333333)
+        self.assertEqual(recorder.calls[7:], [0.0, 1.0, 0.25, 0.5, 0.75])
+        self.assertEqual(list(obj.romberg_map.items()), list(SQUARE_MAP.items()))
+
+    def test_runaway_guards(self):
+        cases = [  # precision, f, error, message start
+            (0.0, abs, ValueError, "recursive() needs a precision greater than zero, got 0.0"),
+            (-1.0, abs, ValueError, "recursive() needs a precision greater than zero, got -1.0"),
+            (math.nan, abs, ValueError, "recursive() needs a precision greater than zero, got nan"),
+            (1e-3, lambda x: math.nan, ValueError, "recursive() cannot converge: the difference between "
+                                                    "T(1, 0) and T(0, 0) is not a number"),
+            (1e-3, lambda x: math.inf, ValueError, "recursive() cannot converge"),
+        ]
+        for precision, f, error, message in cases:
+            with self.subTest(message):
+                recorder = Recorder(f)
+                caught = raised(P(0, 1, precision, recorder).recursive)
+                self.assertIs(type(caught), error)
+                self.assertTrue(str(caught).startswith(message), str(caught))
+                self.assertEqual(len(recorder.calls), 0 if precision <= 0 or precision != precision else 5)
+
+    def test_level_beyond_32_bit_interval_count(self):
+        recorder = Recorder()
+        obj = P(0, 1, 1e-3, recorder)
+        obj.romberg_map.update({f"0-{k}": float(2**k) for k in range(31)})
+        caught = raised(obj.recursive)
+        self.assertIs(type(caught), OverflowError)
+        self.assertIn("level 31", str(caught))
+        self.assertEqual((recorder.calls, len(obj.romberg_map)), ([], 31 * 32 // 2))
+
+    def test_integrand_that_changes_the_map(self):
+        for change in (dict.clear, lambda d: d.pop("0-0", None), lambda d: d.update({"9-9": "x"})):
+            with self.subTest(change=change):
+                holder = []
+                obj = P(0, 1, 1e-6, lambda x: (change(holder[0].romberg_map), x * x)[1])
+                holder.append(obj)
+                self.assertAlmostEqual(obj.recursive(), 1 / 3)
+
+    def test_ctrl_c_stops_a_long_run(self):
+        # A builtin integrand never returns to the eval loop: only the sum can notice.
+        code = textwrap.dedent("""
+            import math, sys, time
+            from Pelorand import Pelorand
+            obj = Pelorand(0.0, 1.0, 1e-300, math.sqrt)
+            print("started", flush=True)
+            start = time.monotonic()
+            try:
+                obj.recursive()
+            except KeyboardInterrupt:
+                print("interrupted", time.monotonic() - start < 10, len(obj.romberg_map) > 10)
+            """)
+        child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
+        self.assertEqual(child.stdout.readline(), "started\n")
+        time.sleep(0.3)
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=60)
+        self.assertEqual(out, "interrupted True True\n")
+
+    def test_no_leaks(self):
+        actions = [lambda: P(0, 1, 1e-6, math.sin).recursive(),
+                   swallow(P(0, 1, 1e-3, Recorder(fail_at=7)).recursive, ZeroDivisionError),
+                   swallow(P(0, 1, 1e-3, lambda x: None).recursive, TypeError),
+                   swallow(P(0, 1, -1, abs).recursive, ValueError)]
+        for action in actions:
+            with self.subTest(action=action):
+                self.assertLess(block_growth(action, 2000), 20)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -34,9 +34,11 @@ def own_entries(error):
 
 
 def block_growth(action, repeat):
-    """Allocated-block growth over `repeat` further runs of `action`, after a
-    warm-up run; close to zero when nothing leaks."""
-    action()
+    """Allocated-block growth over `repeat` runs of `action`, after as many
+    warm-up runs to fill caches and free lists; a leak of even one block per
+    run shows as at least `repeat`."""
+    for _ in range(repeat):
+        action()
     gc.collect()
     before = sys.getallocatedblocks()
     for _ in range(repeat):

@@ -173,7 +173,7 @@ class Failures(unittest.TestCase):
 
     def test_no_leaks(self):
         actions = [lambda: P(0, 1, 1e-6, math.sin).recursive(),
-                   swallow(P(0, 1, 1e-3, Recorder(fail_at=7)).recursive, ZeroDivisionError),
+                   swallow(lambda: P(0, 1, 1e-3, Recorder(fail_at=7)).recursive(), ZeroDivisionError),
                    swallow(P(0, 1, 1e-3, lambda x: None).recursive, TypeError),
                    swallow(P(0, 1, -1, abs).recursive, ValueError)]
         for action in actions:

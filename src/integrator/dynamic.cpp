@@ -1,24 +1,228 @@
 // The row extrapolation step and the dynamic-programming integration method.
+#include <cmath>
+#include <initializer_list>
+
 #include "integrator/integrator.hpp"
+#include "integrator/trapezoid.hpp"
 #include "module/binding.hpp"
+#include "module/constants.hpp"
 #include "module/ref.hpp"
 #include "module/traceback.hpp"
 
 namespace pelorand {
 
-void integrator_sub_problem(IntegratorObject*, PyObject*, LDFloat, PyObject*) {
-  PyErr_SetString(PyExc_NotImplementedError, "_sub_problem() is not implemented yet");
+namespace {
+
+// The table fields are lists, or None after a garbage-collector clear; the
+// failures below are the ones Python itself gives for None.
+int fail_none_append() {
+  PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", "append");
+  return -1;
 }
 
-PyObject* integrator_dynamic_programming(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+int fail_expected_list(PyObject* obj) {
+  PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "list", Py_TYPE(obj)->tp_name);
+  return -1;
+}
+
+int append_to(PyObject* list, PyObject* item) {
+  if (list == Py_None) return fail_none_append();
+  return PyList_Append(list, item);
+}
+
+// table[index] for a list or None. The integrand may have shortened the
+// table, so the index is checked.
+PyObject* item_at(PyObject* table, Py_ssize_t index) {
+  if (table == Py_None) {
+    PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+    return nullptr;
+  }
+  const Py_ssize_t size = PyList_GET_SIZE(table);
+  if (index < 0) index += size;
+  if (index < 0 || index >= size) {
+    PyErr_SetString(PyExc_IndexError, "list index out of range");
+    return nullptr;
+  }
+  return Py_NewRef(PyList_GET_ITEM(table, index));
+}
+
+// The diagonal entry of the row at `index` of the Romberg table.
+PyObject* diagonal_entry(IntegratorObject* self, Py_ssize_t index) {
+  Ref table = Ref::borrow(self->_romberg_table);
+  Ref row = Ref::steal(item_at(table.get(), index));
+  if (!row) return nullptr;
+  return last_item(row.get());
+}
+
+int sub_problem_impl(PyObject* lst_pre, LDFloat first_current, PyObject* lst_current) {
+  if (lst_current == Py_None) return fail_none_append();
+  // Only a caller outside this module can break these preconditions.
+  if (!PyList_Check(lst_current)) return fail_expected_list(lst_current);
+  if (lst_current == lst_pre) {
+    PyErr_SetString(PyExc_ValueError, "the new row must be a different list from the previous row");
+    return -1;
+  }
+  Ref first = Ref::steal(ldfloat_to_value(first_current));
+  if (!first || PyList_Append(lst_current, first.get()) < 0) return -1;
+  if (lst_pre == Py_None) {
+    PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
+    return -1;
+  }
+  if (!PyList_Check(lst_pre)) return fail_expected_list(lst_pre);
+
+  Ref previous = Ref::borrow(lst_pre);
+  LDFloat down = first_current;
+  // The length is read afresh at every step, as Python's list iteration does.
+  for (Py_ssize_t index = 0; index < PyList_GET_SIZE(lst_pre); ++index) {
+    Ref up = Ref::borrow(PyList_GET_ITEM(lst_pre, index));
+    const Py_ssize_t m = index + 1;
+    const double weight = m == 1 ? 4.0 : std::exp2(2.0 * static_cast<double>(m));
+    // The one extended-precision operation of the step; the rest is float arithmetic.
+    const double product = static_cast<double>(down * static_cast<LDFloat>(weight));
+    const double denominator = weight - 1.0;
+    double elem;
+    if (PyFloat_CheckExact(up.get())) {
+      elem = (product - PyFloat_AS_DOUBLE(up.get())) / denominator;
+    } else {
+      Ref p = Ref::steal(PyFloat_FromDouble(product));
+      if (!p) return -1;
+      Ref t = Ref::steal(PyNumber_Subtract(p.get(), up.get()));
+      if (!t) return -1;
+      Ref d = Ref::steal(PyFloat_FromDouble(denominator));
+      if (!d) return -1;
+      Ref q = Ref::steal(PyNumber_TrueDivide(t.get(), d.get()));
+      if (!q) return -1;
+      elem = value_to_double(q.get());
+      if (elem == -1.0 && PyErr_Occurred()) return -1;
+    }
+    Ref boxed = Ref::steal(PyFloat_FromDouble(elem));
+    if (!boxed || PyList_Append(lst_current, boxed.get()) < 0) return -1;
+    down = elem;
+  }
+  return 0;
+}
+
+PyObject* dynamic_impl(IntegratorObject* self, int maximum_step) {
+  // Each call describes itself alone: start from empty tables, kept in place.
+  // Releasing old rows can run Python code, so each field is read when used.
+  for (PyObject* IntegratorObject::*field :
+       {&IntegratorObject::_romberg_table, &IntegratorObject::_precision_table}) {
+    Ref table = Ref::borrow(self->*field);
+    if (PyList_Check(table.get()) && PyList_SetSlice(table.get(), 0, PY_SSIZE_T_MAX, nullptr) < 0)
+      return nullptr;
+  }
+
+  LDFloat trapezoid;
+  if (composite_trapezoid(self, 0, &trapezoid) < 0) return nullptr;
+  {
+    Ref first = Ref::steal(ldfloat_to_value(trapezoid));
+    if (!first) return nullptr;
+    Ref row = Ref::steal(PyList_New(1));
+    if (!row) return nullptr;
+    PyList_SET_ITEM(row.get(), 0, first.release());
+    Ref table = Ref::borrow(self->_romberg_table);
+    if (append_to(table.get(), row.get()) < 0) return nullptr;
+  }
+
+  int m = 0;
+  for (int i = 1; i < maximum_step; ++i) {
+    m = i;
+    if (composite_trapezoid(self, m, &trapezoid) < 0) return nullptr;
+    Ref lst_m = Ref::steal(PyList_New(0));
+    if (!lst_m) return nullptr;
+    {
+      Ref table = Ref::borrow(self->_romberg_table);
+      Ref previous = Ref::steal(item_at(table.get(), -1));
+      if (!previous) return nullptr;
+      if (!PyList_CheckExact(previous.get()) && previous.get() != Py_None) {
+        fail_expected_list(previous.get());
+        return nullptr;
+      }
+      self->ops->_sub_problem(self, previous.get(), trapezoid, lst_m.get());
+      if (PyErr_Occurred()) return nullptr;
+    }
+    {
+      Ref table = Ref::borrow(self->_romberg_table);
+      if (append_to(table.get(), lst_m.get()) < 0) return nullptr;
+    }
+
+    double precision_diff;
+    {
+      Ref newest = Ref::steal(diagonal_entry(self, m));
+      if (!newest) return nullptr;
+      Ref before = Ref::steal(diagonal_entry(self, m - 1));
+      if (!before) return nullptr;
+      if (PyFloat_CheckExact(newest.get()) && PyFloat_CheckExact(before.get())) {
+        precision_diff = PyFloat_AS_DOUBLE(newest.get()) - PyFloat_AS_DOUBLE(before.get());
+      } else {
+        Ref difference = Ref::steal(PyNumber_Subtract(newest.get(), before.get()));
+        if (!difference) return nullptr;
+        precision_diff = value_to_double(difference.get());
+        if (precision_diff == -1.0 && PyErr_Occurred()) return nullptr;
+      }
+      precision_diff = std::fabs(precision_diff);
+    }
+    {
+      Ref boxed = Ref::steal(PyFloat_FromDouble(precision_diff));
+      if (!boxed) return nullptr;
+      Ref precision_table = Ref::borrow(self->_precision_table);
+      if (append_to(precision_table.get(), boxed.get()) < 0) return nullptr;
+    }
+
+    // Convergence before growth; a NaN difference passes neither.
+    if (static_cast<LDFloat>(precision_diff) < self->_precision) {
+      Ref entry = Ref::steal(diagonal_entry(self, m));
+      return entry ? value_to_float(entry.get()) : nullptr;
+    }
+    Ref precision_table = Ref::borrow(self->_precision_table);
+    if (precision_table.get() == Py_None) {
+      PyErr_SetString(PyExc_TypeError, "object of type 'NoneType' has no len()");
+      return nullptr;
+    }
+    const Py_ssize_t count = PyList_GET_SIZE(precision_table.get());
+    if (count >= 2) {
+      Ref last = Ref::borrow(PyList_GET_ITEM(precision_table.get(), count - 1));
+      Ref earlier = Ref::borrow(PyList_GET_ITEM(precision_table.get(), count - 2));
+      int grew;
+      if (PyFloat_CheckExact(last.get()) && PyFloat_CheckExact(earlier.get())) {
+        grew = PyFloat_AS_DOUBLE(last.get()) > PyFloat_AS_DOUBLE(earlier.get());
+      } else {
+        Ref comparison = Ref::steal(PyObject_RichCompare(last.get(), earlier.get(), Py_GT));
+        if (!comparison) return nullptr;
+        grew = PyObject_IsTrue(comparison.get());
+        if (grew < 0) return nullptr;
+      }
+      if (grew) {
+        Ref entry = Ref::steal(diagonal_entry(self, m - 1));
+        return entry ? value_to_float(entry.get()) : nullptr;
+      }
+    }
+  }
+  Ref entry = Ref::steal(diagonal_entry(self, m));
+  return entry ? value_to_float(entry.get()) : nullptr;
+}
+
+}  // namespace
+
+void integrator_sub_problem(IntegratorObject*, PyObject* lst_pre, LDFloat first_current,
+                            PyObject* lst_current) {
+  if (sub_problem_impl(lst_pre, first_current, lst_current) < 0) {
+    add_traceback("Pelorand.Pelorand._sub_problem");
+  }
+}
+
+PyObject* integrator_dynamic_programming(PyObject* op, PyObject* const* args, Py_ssize_t nargs,
                                          PyObject* kwnames) {
   Ref slots[1];
-  if (bind_arguments(kDynamicParams, args, nargs, kwnames, slots) == 0 &&
-      !(slots[0] && value_to_int(slots[0].get()) == -1 && PyErr_Occurred())) {
-    PyErr_SetString(PyExc_NotImplementedError, "dynamic_programming() is not implemented yet");
+  int maximum_step = 20;
+  if (bind_arguments(kDynamicParams, args, nargs, kwnames, slots) < 0 ||
+      (slots[0] && (maximum_step = value_to_int(slots[0].get())) == -1 && PyErr_Occurred())) {
+    add_traceback("Pelorand.Pelorand.dynamic_programming");
+    return nullptr;
   }
-  add_traceback("Pelorand.Pelorand.dynamic_programming");
-  return nullptr;
+  PyObject* result = dynamic_impl(reinterpret_cast<IntegratorObject*>(op), maximum_step);
+  if (!result) add_traceback("Pelorand.Pelorand.dynamic_programming");
+  return result;
 }
 
 }  // namespace pelorand

@@ -1,0 +1,191 @@
+"""dynamic_programming() and its row step: tables, call order, stopping rules, failures."""
+import math
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+import tracemalloc
+import unittest
+
+import _pelorand_probe as probe
+from Pelorand import Pelorand as P
+from model import Dynamic, seeded_cases
+from support import block_growth, own_entries, raised, swallow
+from test_recursive import Recorder
+
+SQUARE_TABLE = [[4.0], [3.0, 2.6666666666666665], [2.75, 2.6666666666666665, 2.6666666666666665]]
+
+
+class Results(unittest.TestCase):
+    def run_case(self, a, b, precision, f, *args):
+        recorder = Recorder(f)
+        obj = P(a, b, precision, recorder)
+        return obj.dynamic_programming(*args), obj, recorder.calls
+
+    def test_documented_cases(self):
+        result, obj, calls = self.run_case(0, 2, 1e-6, lambda x: x * x)
+        self.assertEqual(calls, [0.0, 2.0, 0.0, 2.0, 1.0, 0.0, 2.0, 0.5, 1.0, 1.5])
+        self.assertEqual((obj.romberg_table, obj.precision_table), (SQUARE_TABLE, [1.3333333333333335, 0.0]))
+        self.assertIs(result, obj.romberg_table[2][-1])
+        cases = [  # a, b, precision, f, args, result, table, differences
+            (0, 2, 1e-6, lambda x: x * x, (1,), 4.0, [[4.0]], []),
+            (0, 2, 1e-6, lambda x: x * x, (-5,), 4.0, [[4.0]], []),
+            (0, 2, 1e-6, lambda x: x * x, (0,), 4.0, [[4.0]], []),
+            (0, 2, -1.0, lambda x: x * x, (2,), 2.6666666666666665, SQUARE_TABLE[:2], [1.3333333333333335]),
+            (1, 4, 1e-9, lambda x: 3.0, (), 9.0, [[9.0], [9.0, 9.0]], [0.0]),
+            (2.5, 2.5, 1e-9, math.exp, (), 0.0, [[0.0], [0.0, 0.0]], [0.0]),
+            (0, 1, 1e-9, lambda x: 1, (), 1.0, [[1.0], [1.0, 1.0]], [0.0]),
+        ]
+        for a, b, precision, f, args, expected, table, differences in cases:
+            with self.subTest(a=a, b=b, precision=precision, args=args):
+                result, obj, _ = self.run_case(a, b, precision, f, *args)
+                self.assertEqual((result, obj.romberg_table, obj.precision_table), (expected, table, differences))
+
+    def test_growth_returns_the_previous_diagonal(self):
+        result, obj, _ = self.run_case(0, 10, 1e-12, math.cos)
+        self.assertEqual(len(obj.romberg_table), 3)
+        self.assertGreater(obj.precision_table[1], obj.precision_table[0])
+        self.assertIs(result, obj.romberg_table[1][-1])
+
+    def test_maximum_step_conversion(self):
+        class Int:
+            def __int__(self):
+                return 3
+        for arg, rows in ((5.9, 5), (-5.9, 1), (True, 1), (Int(), 3), (-1, 1)):
+            with self.subTest(arg=arg):
+                _, obj, _ = self.run_case(0, 2, -1.0, lambda x: x * x, arg)
+                self.assertEqual(len(obj.romberg_table), rows)
+        _, obj, calls = self.run_case(0, 2, -1.0, lambda x: x * x)
+        self.assertEqual((len(obj.romberg_table), len(calls)), (20, 2**20 + 19))
+
+    def test_each_call_starts_from_empty_tables(self):
+        result, obj, _ = self.run_case(0, 2, 1e-6, lambda x: x * x)
+        table, differences = obj.romberg_table, obj.precision_table
+        self.assertEqual(obj.dynamic_programming(), result)
+        self.assertEqual((table, differences), (SQUARE_TABLE, [1.3333333333333335, 0.0]))
+        self.assertIs(obj.romberg_table, table)
+        self.assertIs(obj.precision_table, differences)
+
+    def test_matches_model_bit_for_bit(self):
+        for index, (a, b, name, f) in enumerate(seeded_cases(4321, 30)):
+            for precision, steps in ((1e-3, index % 14 - 1), (1e-9, 12), (0.0, index % 9), (-1.0, 6)):
+                with self.subTest(a=a, b=b, f=name, precision=precision, steps=steps):
+                    model = Dynamic(a, b, precision, f)
+                    expected = model.run(steps)
+                    result, obj, calls = self.run_case(a, b, precision, f, steps)
+                    self.assertEqual(result.hex(), expected.hex())
+                    self.assertEqual(calls, model.calls)
+                    self.assertEqual(obj.romberg_table, model.table)
+                    self.assertEqual(obj.precision_table, model.precision_table)
+
+    def test_memory_stays_flat(self):
+        obj = P(0, 1, -1.0, math.sqrt)
+        tracemalloc.start()
+        obj.dynamic_programming(16)
+        peak = tracemalloc.get_traced_memory()[1]
+        tracemalloc.stop()
+        self.assertLess(peak, 64 * 1024)
+
+
+class RowStep(unittest.TestCase):
+    def test_rows(self):
+        obj = P(0, 1, 1e-6, abs)
+        cases = [  # previous row, first entry, new row
+            ([], 2.0, [2.0]),
+            ([1.0], 2.0, [2.0, 2.3333333333333335]),
+            ([1.0, 2.0], 1.5, [1.5, 1.6666666666666667, 1.6444444444444446]),
+            ([1], 2.0, [2.0, 2.3333333333333335]),
+            ([0.0, 0.0, 0.0], 0.0, [0.0] * 4),
+            ([], (1.0, 3.0), [1 / 3]),
+        ]
+        for previous, first, expected in cases:
+            with self.subTest(previous=previous, first=first):
+                row = []
+                probe.sub_problem(obj, previous, first, row)
+                self.assertEqual(row, expected)
+
+    def test_failures_keep_the_partial_row(self):
+        obj = P(0, 1, 1e-6, abs)
+        cases = [  # previous, current, error, message, row afterwards
+            ([1.0, "x", 3.0], [], TypeError, "unsupported operand type(s) for -: 'float' and 'str'", [2.0, 2.3333333333333335]),
+            (None, [], TypeError, "'NoneType' object is not iterable", [2.0]),
+            ([1.0], None, AttributeError, "'NoneType' object has no attribute 'append'", None),
+        ]
+        for previous, row, error, message, after in cases:
+            with self.subTest(message):
+                caught = raised(lambda: probe.sub_problem(obj, previous, 2.0, row))
+                self.assertEqual((type(caught), str(caught)), (error, message))
+                self.assertEqual(own_entries(caught), ["Pelorand.Pelorand._sub_problem"])
+                self.assertEqual(row, after)
+
+
+class Failures(unittest.TestCase):
+    def test_integrand_failures_keep_completed_rows(self):
+        cases = [  # f, fail_at, error, rows kept, own traceback entries
+            (lambda x: x, 13, ZeroDivisionError, 3, []),
+            (lambda x: "s", None, TypeError, 0, []),
+            (lambda x: None, None, TypeError, 0, []),
+        ]
+        for f, fail_at, error, rows, entries in cases:
+            with self.subTest(f=f, fail_at=fail_at):
+                obj = P(0, 1, -1.0, Recorder(f, fail_at))
+                caught = raised(obj.dynamic_programming)
+                self.assertIs(type(caught), error)
+                self.assertEqual(own_entries(caught), ["Pelorand.Pelorand.dynamic_programming"] + entries)
+                self.assertEqual((len(obj.romberg_table), len(obj.precision_table)), (rows, max(rows - 1, 0)))
+
+    def test_tables_changed_by_the_integrand(self):
+        def shrink(obj, x):
+            if x == 0.5:
+                obj.romberg_table.clear()
+                obj.precision_table.clear()
+            return x
+        cases = [  # change made when the integrand sees 0.5, error, message
+            (lambda obj: obj.romberg_table.clear(), IndexError, "list index out of range"),
+            (lambda obj: obj.romberg_table.append("row"), TypeError, "Expected list, got str"),
+            (lambda obj: obj.romberg_table.append(None), TypeError, "'NoneType' object is not iterable"),
+            (lambda obj: obj.romberg_table.append((1.0,)), TypeError, "Expected list, got tuple"),
+            (lambda obj: obj.romberg_table[-1].clear(), IndexError, "list index out of range"),
+        ]
+        for change, error, message in cases:
+            with self.subTest(message):
+                holder = []
+                obj = P(0, 1, -1.0, lambda x: (x == 0.5 and change(holder[0]), x)[1])
+                holder.append(obj)
+                caught = raised(obj.dynamic_programming)
+                self.assertEqual((type(caught), str(caught)), (error, message))
+        holder = []
+        obj = P(0, 1, -1.0, lambda x: (x == 0.5 and holder[0].precision_table.clear(), x)[1])
+        holder.append(obj)
+        self.assertEqual(obj.dynamic_programming(6), 0.5)
+
+    def test_ctrl_c_stops_a_long_run(self):
+        code = textwrap.dedent("""
+            import math
+            from Pelorand import Pelorand
+            obj = Pelorand(0.0, 1.0, -1.0, math.sqrt)
+            print("started", flush=True)
+            try:
+                obj.dynamic_programming(31)
+            except KeyboardInterrupt:
+                print("interrupted", len(obj.romberg_table) > 10)
+            """)
+        child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
+        self.assertEqual(child.stdout.readline(), "started\n")
+        time.sleep(0.3)
+        child.send_signal(signal.SIGINT)
+        self.assertEqual(child.communicate(timeout=60)[0], "interrupted True\n")
+
+    def test_no_leaks(self):
+        actions = [lambda: P(0, 1, 1e-9, math.sin).dynamic_programming(8),
+                   swallow(lambda: P(0, 1, -1.0, Recorder(fail_at=13)).dynamic_programming(), ZeroDivisionError),
+                   swallow(P(0, 1, -1.0, lambda x: "s").dynamic_programming, TypeError),
+                   swallow(lambda: probe.sub_problem(P(0, 1, 1, abs), [1.0, "x"], 2.0, []), TypeError)]
+        for action in actions:
+            with self.subTest(action=action):
+                self.assertLess(block_growth(action, 1000), 20)
+
+
+if __name__ == "__main__":
+    unittest.main()

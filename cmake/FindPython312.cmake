@@ -30,7 +30,11 @@ function(_pelorand_try_python candidate)
   set(PELORAND_EXT_SUFFIX "${suffix}" CACHE STRING "Extension module suffix" FORCE)
 endfunction()
 
-# An explicit choice wins; then a python3.12 on PATH; then pyenv's 3.12.
+# An explicit choice wins (a wheel build names the interpreter that runs it
+# as Python_EXECUTABLE); then a python3.12 on PATH; then pyenv's 3.12.
+if(NOT PELORAND_PYTHON AND Python_EXECUTABLE)
+  set(PELORAND_PYTHON "${Python_EXECUTABLE}")
+endif()
 if(PELORAND_PYTHON)
   _pelorand_try_python("${PELORAND_PYTHON}")
   if(NOT DEFINED _pelorand_found)

@@ -11,15 +11,27 @@ namespace {
 // only if the sum itself looks for it.
 constexpr int kSignalCheckMask = 4096 - 1;
 
-// f(x) with x rounded to a double. The integrand is re-read for every call:
-// a garbage-collector clear may have replaced it with None, and the call
-// itself holds a reference so that nothing the integrand does can free it.
-PyObject* call_at(IntegratorObject* self, LDFloat x) {
-  Ref arg = Ref::steal(ldfloat_to_value(x));
-  if (!arg) return nullptr;
-  Ref f = Ref::borrow(self->_integrand);
-  return call_integrand(f.get(), arg.get());
-}
+// Calls the integrand held in the record with one float. The field is read
+// before every call, so a garbage-collector clear that replaces it with None
+// is seen at once; the reference held between calls means nothing the
+// integrand does can free it while it runs, at the cost of a compare per call.
+class IntegrandCaller {
+ public:
+  explicit IntegrandCaller(IntegratorObject* self) : self_(self) {}
+
+  // x arrives rounded to a double: handing over an 80-bit value through
+  // memory costs more than the rounding.
+  PyObject* operator()(double x) {
+    if (integrand_.get() != self_->_integrand) integrand_ = Ref::borrow(self_->_integrand);
+    Ref arg = Ref::steal(PyFloat_FromDouble(x));
+    if (!arg) return nullptr;
+    return call_integrand(integrand_.get(), arg.get());
+  }
+
+ private:
+  IntegratorObject* self_;
+  Ref integrand_;
+};
 
 }  // namespace
 
@@ -35,9 +47,10 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
   const LDFloat a = self->_lower_bound;
   const LDFloat h = (self->_upper_bound - a) / n;
 
-  Ref fa = Ref::steal(call_at(self, a));
+  IntegrandCaller call(self);
+  Ref fa = Ref::steal(call(static_cast<double>(a)));
   if (!fa) return -1;
-  Ref fb = Ref::steal(call_at(self, self->_upper_bound));
+  Ref fb = Ref::steal(call(static_cast<double>(self->_upper_bound)));
   if (!fb) return -1;
   double sum;
   // Exact floats add and scale exactly as float.__add__ and float.__mul__ do.
@@ -56,7 +69,7 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
 
   for (int i = 1; i < n; ++i) {
     if ((i & kSignalCheckMask) == 0 && PyErr_CheckSignals() < 0) return -1;
-    Ref fx = Ref::steal(call_at(self, a + static_cast<LDFloat>(i) * h));
+    Ref fx = Ref::steal(call(static_cast<double>(a + static_cast<LDFloat>(i) * h)));
     if (!fx) return -1;
     if (PyFloat_CheckExact(fx.get())) {
       sum += PyFloat_AS_DOUBLE(fx.get());

@@ -51,7 +51,8 @@ inline PyObject* call_integrand(PyObject* f, PyObject* x) {
     return PyObject_Vectorcall(PyMethod_GET_FUNCTION(f), stack + 1,
                                2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
   }
-  if (PyCFunction_Check(f) && (PyCFunction_GET_FLAGS(f) & ~METH_COEXIST) == METH_O) {
+  // Exact type only: a subtype test would cost a function call per sample.
+  if (Py_IS_TYPE(f, &PyCFunction_Type) && (PyCFunction_GET_FLAGS(f) & ~METH_COEXIST) == METH_O) {
     return call_builtin_o(f, x);
   }
   PyObject* stack[2] = {nullptr, x};

@@ -33,18 +33,36 @@ def own_entries(error):
             if frame.name.startswith(("Pelorand.", "init Pelorand"))]
 
 
+def growth(action, repeat):
+    """Growth of allocated blocks and of objects tracked by the garbage
+    collector over `repeat` runs of `action`, after as many warm-up runs to
+    fill caches and free lists; a leak of even one per run shows as at least
+    `repeat`. Blocks are not counted under PYTHONMALLOC=malloc."""
+    for _ in range(repeat):
+        action()
+    gc.collect()
+    blocks, objects = sys.getallocatedblocks(), len(gc.get_objects())
+    for _ in range(repeat):
+        action()
+    gc.collect()
+    return sys.getallocatedblocks() - blocks, len(gc.get_objects()) - objects
+
+
 def block_growth(action, repeat):
-    """Allocated-block growth over `repeat` runs of `action`, after as many
-    warm-up runs to fill caches and free lists; a leak of even one block per
-    run shows as at least `repeat`."""
-    for _ in range(repeat):
-        action()
-    gc.collect()
-    before = sys.getallocatedblocks()
-    for _ in range(repeat):
-        action()
-    gc.collect()
-    return sys.getallocatedblocks() - before
+    """Allocated-block growth, as measured by `growth`."""
+    return growth(action, repeat)[0]
+
+
+def odd(**how):
+    """An object whose dunder methods named in `how` (without underscores)
+    return the given value, or raise it when it is an exception class."""
+    def method(outcome):
+        def dunder(self, *args):
+            if isinstance(outcome, type) and issubclass(outcome, BaseException):
+                raise outcome("odd")
+            return outcome
+        return dunder
+    return type("Odd", (), {f"__{name}__": method(value) for name, value in how.items()})()
 
 
 def swallow(action, *errors):

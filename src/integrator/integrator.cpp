@@ -105,12 +105,16 @@ void integrator_dealloc(PyObject* op) {
     if (PyObject_CallFinalizerFromDealloc(op) < 0) return;  // resurrected
   }
   PyObject_GC_UnTrack(op);
+  // A chain of instances, each the next one's integrand, is released one
+  // level at a time instead of one C frame per instance.
+  Py_TRASHCAN_BEGIN(op, integrator_dealloc)
   IntegratorObject* self = as_integrator(op);
   Py_CLEAR(self->_integrand);
   Py_CLEAR(self->_romberg_map);
   Py_CLEAR(self->_romberg_table);
   Py_CLEAR(self->_precision_table);
   type->tp_free(op);
+  Py_TRASHCAN_END
 }
 
 int integrator_traverse(PyObject* op, visitproc visit, void* arg) {

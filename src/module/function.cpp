@@ -29,7 +29,12 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
   }
   auto meth = reinterpret_cast<_PyCFunctionFastWithKeywords>(
       reinterpret_cast<void (*)(void)>(func->def->ml_meth));
-  return meth(self, args + 1, nargs - 1, kwnames);
+  // An integrand may be another instance's bound method: re-entry through C
+  // alone, with no Python frame to count, must still meet the depth limit.
+  if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+  PyObject* result = meth(self, args + 1, nargs - 1, kwnames);
+  Py_LeaveRecursiveCall();
+  return result;
 }
 
 PyObject* function_descr_get(PyObject* func, PyObject* obj, PyObject*) {

@@ -1,0 +1,44 @@
+"""Hostile input in child interpreters: a seeded stress run, and nesting
+deep enough to exhaust the C stack."""
+import textwrap
+import unittest
+
+import stress
+from support import run_python
+
+SEED = 20240611
+
+
+class Stress(unittest.TestCase):
+    def test_seeded_run(self):
+        found, ran = stress.run(SEED, count=2000)
+        self.assertEqual(ran, 2000)
+        self.assertEqual(found, [], "\n".join(f"stress.py --case {seed}: {what}" for seed, what in found))
+
+    def assert_survives(self, code, out=""):
+        done = run_python("from Pelorand import Pelorand as P\n" + textwrap.dedent(code))
+        self.assertEqual((done.returncode, done.stderr, done.stdout), (0, "", out))
+
+    def test_integrands_that_are_bound_methods_nest_deeply(self):
+        # Each instance's integrand is the next one's method: no Python frame between re-entries.
+        self.assert_survives("""
+            p = P(0, 0, 1.0, None)
+            for _ in range(200_000):
+                p = P(0, 0, 1.0, p.dynamic_programming)
+            try:
+                p.dynamic_programming()
+            except RecursionError:
+                print("RecursionError")
+            """, "RecursionError\n")
+
+    def test_long_chain_of_instances_dies(self):
+        self.assert_survives("""
+            p = None
+            for _ in range(1_000_000):
+                p = P(0, 1, 1.0, p)
+            del p
+            """)
+
+
+if __name__ == "__main__":
+    unittest.main()

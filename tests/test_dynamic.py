@@ -11,7 +11,7 @@ import unittest
 import _pelorand_probe as probe
 from Pelorand import Pelorand as P
 from model import Dynamic, seeded_cases
-from support import block_growth, own_entries, raised, swallow
+from support import own_entries, raised
 from test_recursive import Recorder
 
 SQUARE_TABLE = [[4.0], [3.0, 2.6666666666666665], [2.75, 2.6666666666666665, 2.6666666666666665]]
@@ -52,7 +52,9 @@ class Results(unittest.TestCase):
         class Int:
             def __int__(self):
                 return 3
-        for arg, rows in ((5.9, 5), (-5.9, 1), (True, 1), (Int(), 3), (-1, 1)):
+        class IntSub(int):
+            __int__ = __index__ = None  # an int subclass is read as an int
+        for arg, rows in ((5.9, 5), (-5.9, 1), (True, 1), (Int(), 3), (-1, 1), (IntSub(4), 4)):
             with self.subTest(arg=arg):
                 _, obj, _ = self.run_case(0, 2, -1.0, lambda x: x * x, arg)
                 self.assertEqual(len(obj.romberg_table), rows)
@@ -92,11 +94,11 @@ class RowStep(unittest.TestCase):
     def test_rows(self):
         obj = P(0, 1, 1e-6, abs)
         cases = [  # previous row, first entry, new row
-            ([], 2.0, [2.0]),
-            ([1.0], 2.0, [2.0, 2.3333333333333335]),
-            ([1.0, 2.0], 1.5, [1.5, 1.6666666666666667, 1.6444444444444446]),
-            ([1], 2.0, [2.0, 2.3333333333333335]),
-            ([0.0, 0.0, 0.0], 0.0, [0.0] * 4),
+            ([], (2.0, 1.0), [2.0]),
+            ([1.0], (2.0, 1.0), [2.0, 2.3333333333333335]),
+            ([1.0, 2.0], (1.5, 1.0), [1.5, 1.6666666666666667, 1.6444444444444446]),
+            ([1], (2.0, 1.0), [2.0, 2.3333333333333335]),
+            ([0.0, 0.0, 0.0], (0.0, 1.0), [0.0] * 4),
             ([], (1.0, 3.0), [1 / 3]),
         ]
         for previous, first, expected in cases:
@@ -114,7 +116,7 @@ class RowStep(unittest.TestCase):
         ]
         for previous, row, error, message, after in cases:
             with self.subTest(message):
-                caught = raised(lambda: probe.sub_problem(obj, previous, 2.0, row))
+                caught = raised(lambda: probe.sub_problem(obj, previous, (2.0, 1.0), row))
                 self.assertEqual((type(caught), str(caught)), (error, message))
                 self.assertEqual(own_entries(caught), ["Pelorand.Pelorand._sub_problem"])
                 self.assertEqual(row, after)
@@ -160,31 +162,25 @@ class Failures(unittest.TestCase):
         holder.append(obj)
         self.assertEqual(obj.dynamic_programming(6), 0.5)
 
-    def test_ctrl_c_stops_a_long_run(self):
-        code = textwrap.dedent("""
-            import math
-            from Pelorand import Pelorand
-            obj = Pelorand(0.0, 1.0, -1.0, math.sqrt)
-            print("started", flush=True)
-            try:
-                obj.dynamic_programming(31)
-            except KeyboardInterrupt:
-                print("interrupted", len(obj.romberg_table) > 10)
-            """)
-        child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
-        self.assertEqual(child.stdout.readline(), "started\n")
-        time.sleep(0.3)
-        child.send_signal(signal.SIGINT)
-        self.assertEqual(child.communicate(timeout=60)[0], "interrupted True\n")
-
-    def test_no_leaks(self):
-        actions = [lambda: P(0, 1, 1e-9, math.sin).dynamic_programming(8),
-                   swallow(lambda: P(0, 1, -1.0, Recorder(fail_at=13)).dynamic_programming(), ZeroDivisionError),
-                   swallow(P(0, 1, -1.0, lambda x: "s").dynamic_programming, TypeError),
-                   swallow(lambda: probe.sub_problem(P(0, 1, 1, abs), [1.0, "x"], 2.0, []), TypeError)]
-        for action in actions:
-            with self.subTest(action=action):
-                self.assertLess(block_growth(action, 1000), 20)
+    def test_ctrl_c_stops_long_runs(self):
+        # A builtin integrand never returns to the eval loop: only the sums can notice.
+        for call in ("recursive()", "dynamic_programming(31)"):
+            code = textwrap.dedent(f"""
+                import math
+                from Pelorand import Pelorand
+                obj = Pelorand(0.0, 1.0, 1e-300 if "rec" in {call!r} else -1.0, math.sqrt)
+                print("started", flush=True)
+                try:
+                    obj.{call}
+                except KeyboardInterrupt:
+                    print("interrupted", len(obj.romberg_map) + len(obj.romberg_table) > 10)
+                """)
+            with self.subTest(call):
+                child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
+                self.assertEqual(child.stdout.readline(), "started\n")
+                time.sleep(0.3)
+                child.send_signal(signal.SIGINT)
+                self.assertEqual(child.communicate(timeout=60)[0], "interrupted True\n")
 
 
 if __name__ == "__main__":

@@ -11,30 +11,28 @@ namespace pelorand {
 
 namespace {
 
-// Decimal digits of |value|, as unsigned so that INT_MIN has a magnitude.
-int digit_count(unsigned value) {
-  int digits = 1;
-  while (value >= 10) {
-    value /= 10;
-    ++digits;
-  }
-  return digits;
-}
-
-// Writes `value` so that its last digit lands just before `end`; returns
-// where the text starts.
-Py_UCS1* write_decimal_backwards(Py_UCS1* end, int value) {
-  unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-  do {
-    *--end = static_cast<Py_UCS1>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude);
-  if (value < 0) *--end = '-';
-  return end;
-}
-
+// |value| as unsigned, so that INT_MIN has one too.
 unsigned magnitude_of(int value) {
   return value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+}
+
+// Length of the decimal text of `value`, sign included.
+Py_ssize_t decimal_length(int value) {
+  Py_ssize_t length = value < 0 ? 2 : 1;
+  for (unsigned rest = magnitude_of(value); rest >= 10; rest /= 10) ++length;
+  return length;
+}
+
+// Writes the decimal text of `value` so that it ends just before `end`;
+// returns where it starts.
+Py_UCS1* write_decimal_backwards(Py_UCS1* end, int value) {
+  unsigned rest = magnitude_of(value);
+  do {
+    *--end = static_cast<Py_UCS1>('0' + rest % 10);
+    rest /= 10;
+  } while (rest);
+  if (value < 0) *--end = '-';
+  return end;
 }
 
 // The map field is a dict, or None after a garbage-collector clear. Each use
@@ -113,7 +111,7 @@ int recursive_impl(IntegratorObject* self, double* result) {
     const LDFloat current = self->ops->_T(self, m, 0);
     if (PyErr_Occurred()) return -1;
     const LDFloat diff = std::fabs(current - previous);
-    if (diff < self->_precision) {
+    if (diff < precision) {
       *result = static_cast<double>(current);
       return 0;
     }
@@ -132,8 +130,7 @@ int recursive_impl(IntegratorObject* self, double* result) {
 }  // namespace
 
 PyObject* integrator_generate_key(IntegratorObject*, int m, int k) {
-  const Py_ssize_t length = (m < 0) + digit_count(magnitude_of(m)) + 1 + (k < 0) +
-                            digit_count(magnitude_of(k));
+  const Py_ssize_t length = decimal_length(m) + 1 + decimal_length(k);
   PyObject* key = PyUnicode_New(length, 127);
   if (!key) {
     add_traceback("Pelorand.Pelorand._generate_key");

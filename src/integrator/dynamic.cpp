@@ -34,7 +34,7 @@ int append_to(PyObject* list, PyObject* item) {
 // table, so the index is checked.
 PyObject* item_at(PyObject* table, Py_ssize_t index) {
   if (table == Py_None) {
-    PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+    fail_none_not_subscriptable();
     return nullptr;
   }
   const Py_ssize_t size = PyList_GET_SIZE(table);
@@ -64,10 +64,7 @@ int sub_problem_impl(PyObject* lst_pre, LDFloat first_current, PyObject* lst_cur
   }
   Ref first = Ref::steal(ldfloat_to_value(first_current));
   if (!first || PyList_Append(lst_current, first.get()) < 0) return -1;
-  if (lst_pre == Py_None) {
-    PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
-    return -1;
-  }
+  if (lst_pre == Py_None) return fail_none_not_iterable();
   if (!PyList_Check(lst_pre)) return fail_expected_list(lst_pre);
 
   Ref previous = Ref::borrow(lst_pre);
@@ -76,7 +73,8 @@ int sub_problem_impl(PyObject* lst_pre, LDFloat first_current, PyObject* lst_cur
   for (Py_ssize_t index = 0; index < PyList_GET_SIZE(lst_pre); ++index) {
     Ref up = Ref::borrow(PyList_GET_ITEM(lst_pre, index));
     const Py_ssize_t m = index + 1;
-    const double weight = m == 1 ? 4.0 : std::exp2(2.0 * static_cast<double>(m));
+    // 4^m, exactly: 4.0 for the first order.
+    const double weight = std::exp2(2.0 * static_cast<double>(m));
     // The one extended-precision operation of the step; the rest is float arithmetic.
     const double product = static_cast<double>(down * static_cast<LDFloat>(weight));
     const double denominator = weight - 1.0;

@@ -54,15 +54,15 @@ constexpr const char kDynamicDoc[] =
 int construct(IntegratorObject* self, PyObject* args, PyObject* kwds) {
   Ref slots[4];
   if (bind_arguments(kCinitParams, args, kwds, slots) < 0) return -1;
-  const LDFloat a = value_to_ldfloat(slots[0].get());
-  if (a == -1 && PyErr_Occurred()) return -1;
-  const LDFloat b = value_to_ldfloat(slots[1].get());
-  if (b == -1 && PyErr_Occurred()) return -1;
-  const LDFloat precision = value_to_ldfloat(slots[2].get());
-  if (precision == -1 && PyErr_Occurred()) return -1;
-  self->_lower_bound = a;
-  self->_upper_bound = b;
-  self->_precision = precision;
+  // a, b, precision in order; nothing is stored until all three converted.
+  LDFloat reals[3];
+  for (int i = 0; i < 3; ++i) {
+    reals[i] = value_to_ldfloat(slots[i].get());
+    if (reals[i] == -1 && PyErr_Occurred()) return -1;
+  }
+  self->_lower_bound = reals[0];
+  self->_upper_bound = reals[1];
+  self->_precision = reals[2];
   Py_SETREF(self->_integrand, slots[3].release());
 
   PyObject* map = PyDict_New();
@@ -162,6 +162,16 @@ void raise_pickling_refused() {
 }
 
 }  // namespace
+
+int fail_none_not_subscriptable() {
+  PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+  return -1;
+}
+
+int fail_none_not_iterable() {
+  PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
+  return -1;
+}
 
 PyObject* integrator_reduce_cython(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {

@@ -42,6 +42,11 @@ extern PyMethodDef integrator_methods[];
 // Fills the operations table and readies the type; 0, or -1 with an exception.
 int integrator_type_ready();
 
+// The interpreter's own errors for using a field that a garbage-collector
+// clear left as None; each sets the exception and returns -1.
+int fail_none_not_subscriptable();
+int fail_none_not_iterable();
+
 PyObject* integrator_generate_key(IntegratorObject* self, int m, int k);
 LDFloat integrator_T(IntegratorObject* self, int m, int k);
 void integrator_sub_problem(IntegratorObject* self, PyObject* lst_pre, LDFloat first_current,

@@ -39,11 +39,6 @@ Py_UCS1* write_decimal_backwards(Py_UCS1* end, int value) {
 // holds its own reference: key comparisons inside the dict can run Python code.
 Ref romberg_map(IntegratorObject* self) { return Ref::borrow(self->_romberg_map); }
 
-int fail_none_not_subscriptable() {
-  PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
-  return -1;
-}
-
 int read_entry(IntegratorObject* self, PyObject* key, LDFloat* out) {
   Ref map = romberg_map(self);
   if (map.get() == Py_None) return fail_none_not_subscriptable();
@@ -60,10 +55,7 @@ int compute_entry(IntegratorObject* self, int m, int k, LDFloat* out) {
   if (!key) return -1;
   {
     Ref map = romberg_map(self);
-    if (map.get() == Py_None) {
-      PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
-      return -1;
-    }
+    if (map.get() == Py_None) return fail_none_not_iterable();
     const int present = PyDict_Contains(map.get(), key.get());
     if (present < 0) return -1;
     if (present) return read_entry(self, key.get(), out);

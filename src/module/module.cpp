@@ -197,20 +197,17 @@ int bind_class(PyObject* module) {
   return PyObject_SetAttr(module, constants.module_name, class_object());
 }
 
-// Looks `name` up along the MRO without invoking descriptors; borrowed or null.
-PyObject* lookup_in_mro(PyTypeObject* type, PyObject* name, Ref* holder) {
+// Looks `name` up along the MRO without invoking descriptors; empty when
+// absent, and empty with an exception set when a look-up failed.
+Ref lookup_in_mro(PyTypeObject* type, PyObject* name) {
   PyObject* mro = type->tp_mro;
   for (Py_ssize_t i = 0; mro && i < PyTuple_GET_SIZE(mro); ++i) {
     Ref dict = Ref::steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))));
     if (!dict) continue;
     PyObject* found = PyDict_GetItemWithError(dict.get(), name);  // borrowed
-    if (found) {
-      *holder = Ref::borrow(found);
-      return found;
-    }
-    if (PyErr_Occurred()) return nullptr;
+    if (found || PyErr_Occurred()) return Ref::borrow(found);
   }
-  return nullptr;
+  return Ref();
 }
 
 // 1 when `obj.__name__ == name`; errors count as "not equal".
@@ -237,11 +234,9 @@ Ref class_attr_or_absent(PyObject* name) {
 int install_pickling(PyTypeObject* type) {
   const ModuleConstants& c = constants;
   PyObject* object_type = reinterpret_cast<PyObject*>(&PyBaseObject_Type);
-  Ref held, object_held;
-  PyObject* getstate = lookup_in_mro(type, c.dunder_getstate, &held);
+  Ref getstate = lookup_in_mro(type, c.dunder_getstate);
   if (!getstate && PyErr_Occurred()) return -1;
-  if (getstate &&
-      getstate != lookup_in_mro(&PyBaseObject_Type, c.dunder_getstate, &object_held)) {
+  if (getstate && getstate.get() != lookup_in_mro(&PyBaseObject_Type, c.dunder_getstate).get()) {
     return 0;
   }
 

@@ -20,10 +20,9 @@ import subprocess
 import sys
 import time
 import warnings
-import weakref
 
 from Pelorand import Pelorand as P
-from support import odd
+from support import FloatSub, IntSub, Sub, odd, zombie
 
 nan, inf = math.nan, math.inf
 BAD_OUTPUT = ("AddressSanitizer", "runtime error:", "Fatal Python error", "Timeout (")
@@ -31,9 +30,6 @@ LIMIT = 10.0  # seconds a case may take before it counts as hung
 problems = []
 
 
-class FloatSub(float): pass
-class IntSub(int): pass
-class Sub(P): pass
 class Slots(P): __slots__ = ("extra",)
 
 
@@ -118,24 +114,6 @@ def attempt(call, *args):
     except Exception as error:  # any ordinary exception is a correct outcome
         check(error)
         return error
-
-
-def zombie():
-    """Instances revived after the collector cleared them: every field None."""
-    revived = []
-    reviver = type("Reviver", (), {"__del__": lambda self: revived.append(self.ref())})
-
-    def finalise(self):
-        # Made during collection, after the collector cleared the weak references it knew.
-        self.obj.romberg_table.append(reviver())
-        self.obj.romberg_table[-1].ref = weakref.ref(self.obj)
-    # The collector clears objects in the order they were made: the instance first.
-    obj, finaliser = Sub(0, 1, 1e-3, abs), type("Finaliser", (), {"__del__": finalise})()
-    obj.romberg_table.append(finaliser)
-    finaliser.obj = obj
-    del obj, finaliser
-    gc.collect()
-    return [obj for obj in revived if obj is not None]
 
 
 def case(seed):

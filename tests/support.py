@@ -5,6 +5,9 @@ import re
 import subprocess
 import sys
 import traceback
+import weakref
+
+from Pelorand import Pelorand
 
 
 def exact(message):
@@ -48,11 +51,6 @@ def growth(action, repeat):
     return sys.getallocatedblocks() - blocks, len(gc.get_objects()) - objects
 
 
-def block_growth(action, repeat):
-    """Allocated-block growth, as measured by `growth`."""
-    return growth(action, repeat)[0]
-
-
 def odd(**how):
     """An object whose dunder methods named in `how` (without underscores)
     return the given value, or raise it when it is an exception class."""
@@ -73,3 +71,38 @@ def swallow(action, *errors):
         except errors:
             pass
     return run
+
+
+class Recorder:
+    """An integrand that records its arguments, optionally failing on call n."""
+    def __init__(self, f=lambda x: x * x, fail_at=None, error=ZeroDivisionError):
+        self.f, self.fail_at, self.error, self.calls = f, fail_at, error, []
+
+    def __call__(self, x):
+        self.calls.append(x)
+        if len(self.calls) == self.fail_at:
+            raise self.error("integrand failed")
+        return self.f(x)
+
+
+class FloatSub(float): pass
+class IntSub(int): pass
+class Sub(Pelorand): pass
+
+
+def zombie():
+    """Instances revived after the collector cleared them: every field None."""
+    revived = []
+    reviver = type("Reviver", (), {"__del__": lambda self: revived.append(self.ref())})
+
+    def finalise(self):
+        # Made during collection, after the collector cleared the weak references it knew.
+        self.obj.romberg_table.append(reviver())
+        self.obj.romberg_table[-1].ref = weakref.ref(self.obj)
+    # The collector clears objects in the order they were made: the instance first.
+    obj, finaliser = Sub(0, 1, 1e-3, abs), type("Finaliser", (), {"__del__": finalise})()
+    obj.romberg_table.append(finaliser)
+    finaliser.obj = obj
+    del obj, finaliser
+    gc.collect()
+    return [obj for obj in revived if obj is not None]

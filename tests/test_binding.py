@@ -4,7 +4,7 @@ import warnings
 
 import Pelorand
 from Pelorand import Pelorand as P
-from support import exact, own_entries, raised
+from support import exact, growth, own_entries, raised, swallow
 
 
 def f(x):
@@ -95,6 +95,12 @@ class Binding(unittest.TestCase):
                 self.assertIs(type(caught), error)
                 self.assertEqual(str(caught), message)
                 self.assertEqual(own_entries(caught), [f"Pelorand.Pelorand.{entry}"] if entry else [])
+
+    def test_failures_leave_no_objects(self):
+        for call, error, message, _ in FAILURES:
+            with self.subTest(message):
+                blocks, objects = growth(swallow(call, error), 1000)
+                self.assertLess((blocks, objects), (20, 10))
 
     def test_keyword_construction_matches_positional(self):
         calls = [lambda: P(a=0, b=1, precision=1e-8, integrand=f), lambda: P(0, 1, 1e-8, integrand=f),

@@ -11,8 +11,7 @@ import unittest
 import _pelorand_probe as probe
 from Pelorand import Pelorand as P
 from model import Dynamic, seeded_cases
-from support import own_entries, raised
-from test_recursive import Recorder
+from support import Recorder, own_entries, raised
 
 SQUARE_TABLE = [[4.0], [3.0, 2.6666666666666665], [2.75, 2.6666666666666665, 2.6666666666666665]]
 

@@ -9,10 +9,7 @@ import warnings
 import weakref
 
 from Pelorand import Pelorand as P
-from stress import FloatSub, IntSub, Sub, zombie
-from support import growth, odd, swallow
-from test_binding import FAILURES
-from test_recursive import Recorder
+from support import FloatSub, IntSub, Recorder, Sub, growth, odd, swallow, zombie
 
 
 def square(x):
@@ -97,12 +94,6 @@ class Leaks(unittest.TestCase):
                 blocks, objects = growth(swallow(action, Exception), 2000)
                 self.assertLess(blocks, 20)
                 self.assertLess(objects, 10)
-
-    def test_binding_failures_leave_no_objects(self):
-        for call, error, message, _ in FAILURES:
-            with self.subTest(message):
-                blocks, objects = growth(swallow(call, error), 1000)
-                self.assertLess((blocks, objects), (20, 10))
 
     def test_no_reference_is_kept(self):
         for held, action in OWNED:

@@ -4,19 +4,7 @@ import unittest
 
 from Pelorand import Pelorand as P
 from model import Recursive, seeded_cases
-from support import own_entries, raised
-
-
-class Recorder:
-    """An integrand that records its arguments, optionally failing on call n."""
-    def __init__(self, f=lambda x: x * x, fail_at=None, error=ZeroDivisionError):
-        self.f, self.fail_at, self.error, self.calls = f, fail_at, error, []
-
-    def __call__(self, x):
-        self.calls.append(x)
-        if len(self.calls) == self.fail_at:
-            raise self.error("integrand failed")
-        return self.f(x)
+from support import Recorder, own_entries, raised
 
 
 SQUARE_MAP = {"0-0": 0.5, "0-1": 0.375, "1-0": 0.3333333333333333,

@@ -1,11 +1,23 @@
 #include "integrator/integrator.hpp"
 
-#include "module/binding.hpp"
-#include "module/constants.hpp"
-#include "module/ref.hpp"
-#include "module/traceback.hpp"
+#include "capi/binding.hpp"
+#include "capi/ref.hpp"
+#include "capi/traceback.hpp"
 
 namespace pelorand {
+
+IntegratorConstants integrator_constants{};
+IntegratorOps integrator_ops{};
+
+int fail_none_not_subscriptable() {
+  PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+  return -1;
+}
+
+int fail_none_not_iterable() {
+  PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
+  return -1;
+}
 
 namespace {
 
@@ -20,49 +32,23 @@ constexpr const char kClassDoc[] =
     "    2. dynamic_programming(maximum_step=20): 使用动态规划方法\n"
     "    ";
 
-constexpr const char kRecursiveDoc[] =
-    "\n"
-    "        执行 Romberg 积分算法（递归方法）。\n"
-    "        \n"
-    "        使用递归方法和哈希表缓存中间结果，逐步提高精度直到满足精度要求。\n"
-    "        \n"
-    "        Returns\n"
-    "        -------\n"
-    "        float\n"
-    "            计算得到的积分结果\n"
-    "        ";
-
-constexpr const char kDynamicDoc[] =
-    "\n"
-    "        执行 Romberg 积分算法（动态规划方法）。\n"
-    "        \n"
-    "        使用迭代动态规划方法，构建 Romberg 表，逐步提高精度。\n"
-    "        \n"
-    "        Parameters\n"
-    "        ----------\n"
-    "        maximum_step : int, optional\n"
-    "            最大迭代步数，默认为 20\n"
-    "        \n"
-    "        Returns\n"
-    "        -------\n"
-    "        float\n"
-    "            计算得到的积分结果\n"
-    "        ";
+Signature cinit_signature = {
+    .function = "__cinit__", .params = {"a", "b", "precision", "integrand"}, .required = 4};
 
 // Binds and converts the four arguments and fills the record; on failure the
 // record keeps None or whatever containers were made so far.
 int construct(IntegratorObject* self, PyObject* args, PyObject* kwds) {
-  Ref slots[4];
-  if (bind_arguments(kCinitParams, args, kwds, slots) < 0) return -1;
+  Ref slots[kMaxParams];
+  if (bind_arguments(cinit_signature, args, kwds, slots) < 0) return -1;
   // a, b, precision in order; nothing is stored until all three converted.
-  LDFloat reals[3];
+  double reals[3];
   for (int i = 0; i < 3; ++i) {
-    reals[i] = value_to_ldfloat(slots[i].get());
-    if (reals[i] == -1 && PyErr_Occurred()) return -1;
+    reals[i] = value_to_double(slots[i].get());
+    if (reals[i] == -1.0 && PyErr_Occurred()) return -1;
   }
-  self->_lower_bound = reals[0];
-  self->_upper_bound = reals[1];
-  self->_precision = reals[2];
+  self->_lower_bound = LDFloat(reals[0]);
+  self->_upper_bound = LDFloat(reals[1]);
+  self->_precision = LDFloat(reals[2]);
   Py_SETREF(self->_integrand, slots[3].release());
 
   PyObject* map = PyDict_New();
@@ -79,11 +65,16 @@ int construct(IntegratorObject* self, PyObject* args, PyObject* kwds) {
 
 PyObject* integrator_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
   // object.__new__ refuses abstract subclasses with the interpreter's own message.
-  PyObject* op = (type->tp_flags & Py_TPFLAGS_IS_ABSTRACT)
-                     ? PyBaseObject_Type.tp_new(type, constants.empty_tuple, nullptr)
-                     : type->tp_alloc(type, 0);
-  if (!op) return nullptr;
-  Ref owner = Ref::steal(op);
+  Ref owner;
+  if (type->tp_flags & Py_TPFLAGS_IS_ABSTRACT) {
+    Ref no_arguments = Ref::steal(PyTuple_New(0));
+    if (!no_arguments) return nullptr;
+    owner = Ref::steal(PyBaseObject_Type.tp_new(type, no_arguments.get(), nullptr));
+  } else {
+    owner = Ref::steal(type->tp_alloc(type, 0));
+  }
+  if (!owner) return nullptr;
+  PyObject* op = owner.get();
   IntegratorObject* self = as_integrator(op);
   self->ops = &integrator_ops;
   self->_integrand = Py_NewRef(Py_None);
@@ -91,19 +82,16 @@ PyObject* integrator_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
   self->_romberg_table = Py_NewRef(Py_None);
   self->_precision_table = Py_NewRef(Py_None);
   if (construct(self, args, kwds) < 0) {
-    add_traceback("Pelorand.Pelorand.__cinit__");
+    add_traceback(kTraceCinit);
     return nullptr;
   }
   return owner.release();
 }
 
+// The class has no finaliser of its own; a Python subclass's deallocator runs
+// its finaliser before it calls this one.
 void integrator_dealloc(PyObject* op) {
   PyTypeObject* type = Py_TYPE(op);
-  // A Python subclass's own deallocator has finalised the instance already.
-  if (type->tp_finalize && type->tp_dealloc == integrator_dealloc &&
-      !PyObject_GC_IsFinalized(op)) {
-    if (PyObject_CallFinalizerFromDealloc(op) < 0) return;  // resurrected
-  }
   PyObject_GC_UnTrack(op);
   // A chain of instances, each the next one's integrand, is released one
   // level at a time instead of one C frame per instance.
@@ -157,58 +145,70 @@ PyGetSetDef integrator_getsetlist[] = {
 };
 
 void raise_pickling_refused() {
-  Ref error = Ref::steal(PyObject_CallOneArg(PyExc_TypeError, constants.pickling_refused));
+  Ref error = Ref::steal(
+      PyObject_CallOneArg(PyExc_TypeError, integrator_constants.pickling_refused));
   if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
 }
 
-}  // namespace
 
-int fail_none_not_subscriptable() {
-  PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
-  return -1;
-}
+// The pickling refusal's code objects and entries name a pseudo-file.
+constexpr const char kStringSource[] = "<stringsource>";
 
-int fail_none_not_iterable() {
-  PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
-  return -1;
-}
+PyObject* integrator_reduce_cython(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames);
+PyObject* integrator_setstate_cython(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames);
+
+MethodSpec reduce_cython_method = {
+    .signature = {.function = "__reduce_cython__", .params = {}, .required = 0},
+    .impl = integrator_reduce_cython,
+    .doc = nullptr,
+    .qualname = "Pelorand.__reduce_cython__",
+    .locals = {},
+    .target = BindTarget::kModule,
+    .code = {kStringSource, 1},
+};
+
+MethodSpec setstate_cython_method = {
+    .signature = {.function = "__setstate_cython__", .params = {"__pyx_state"}, .required = 1},
+    .impl = integrator_setstate_cython,
+    .doc = nullptr,
+    .qualname = "Pelorand.__setstate_cython__",
+    .locals = {},
+    .target = BindTarget::kModule,
+    .code = {kStringSource, 1},
+};
 
 PyObject* integrator_reduce_cython(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
-  if (bind_arguments(kReduceParams, args, nargs, kwnames, nullptr) < 0) return nullptr;
+  if (bind_arguments(reduce_cython_method.signature, args, nargs, kwnames, nullptr) < 0) {
+    return nullptr;
+  }
   raise_pickling_refused();
-  add_traceback("Pelorand.Pelorand.__reduce_cython__", "<stringsource>", 2);
+  add_traceback(kTraceReduceCython, {kStringSource, 2});
   return nullptr;
 }
 
 PyObject* integrator_setstate_cython(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames) {
   Ref state[1];
-  if (bind_arguments(kSetstateParams, args, nargs, kwnames, state) < 0) {
-    add_traceback("Pelorand.Pelorand.__setstate_cython__", "<stringsource>", 3);
+  if (bind_arguments(setstate_cython_method.signature, args, nargs, kwnames, state) < 0) {
+    add_traceback(kTraceSetstateCython, {kStringSource, 3});
     return nullptr;
   }
   raise_pickling_refused();
-  add_traceback("Pelorand.Pelorand.__setstate_cython__", "<stringsource>", 4);
+  add_traceback(kTraceSetstateCython, {kStringSource, 4});
   return nullptr;
 }
 
-IntegratorOps integrator_ops{};
+// Filled from the method descriptions when the type is readied.
+PyMethodDef integrator_method_defs[kMethodCount + 1] = {};
 
-PyMethodDef integrator_methods[] = {
-    {"recursive", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(integrator_recursive)),
-     METH_FASTCALL | METH_KEYWORDS, kRecursiveDoc},
-    {"dynamic_programming",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(integrator_dynamic_programming)),
-     METH_FASTCALL | METH_KEYWORDS, kDynamicDoc},
-    {"__reduce_cython__",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(integrator_reduce_cython)),
-     METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"__setstate_cython__",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(integrator_setstate_cython)),
-     METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
+}  // namespace
+
+MethodSpec* const integrator_methods[kMethodCount] = {
+    &recursive_method, &dynamic_programming_method, &reduce_cython_method,
+    &setstate_cython_method};
 
 PyTypeObject IntegratorType = {
     PyVarObject_HEAD_INIT(&PyType_Type, 0)
@@ -238,7 +238,7 @@ PyTypeObject IntegratorType = {
     0,                                           /* tp_weaklistoffset */
     nullptr,                                     /* tp_iter */
     nullptr,                                     /* tp_iternext */
-    integrator_methods,                          /* tp_methods */
+    integrator_method_defs,                      /* tp_methods */
     nullptr,                                     /* tp_members */
     integrator_getsetlist,                       /* tp_getset */
     nullptr,                                     /* tp_base */
@@ -264,9 +264,21 @@ PyTypeObject IntegratorType = {
 };
 
 int integrator_type_ready() {
+  IntegratorConstants& c = integrator_constants;
+  if (!c.half && !(c.half = PyFloat_FromDouble(0.5))) return -1;
+  if (!c.pickling_refused &&
+      !(c.pickling_refused =
+            PyUnicode_FromString("no default __reduce__ due to non-trivial __cinit__"))) {
+    return -1;
+  }
   integrator_ops._generate_key = integrator_generate_key;
   integrator_ops._T = integrator_T;
   integrator_ops._sub_problem = integrator_sub_problem;
+  if (signature_ready(cinit_signature) < 0) return -1;
+  for (int i = 0; i < kMethodCount; ++i) {
+    if (signature_ready(integrator_methods[i]->signature) < 0) return -1;
+    integrator_method_defs[i] = method_def(*integrator_methods[i]);
+  }
   return PyType_Ready(&IntegratorType);
 }
 

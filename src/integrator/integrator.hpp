@@ -1,9 +1,11 @@
-// The Pelorand class: instance record, type object and internal operations.
+// The Pelorand class: instance record, type object, internal operations and
+// the description of each method that Python sees.
 #pragma once
 
 #include <Python.h>
 
-#include "module/convert.hpp"
+#include "capi/convert.hpp"
+#include "capi/function.hpp"
 
 namespace pelorand {
 
@@ -37,10 +39,34 @@ struct IntegratorObject {
 
 extern PyTypeObject IntegratorType;
 extern IntegratorOps integrator_ops;
-extern PyMethodDef integrator_methods[];
 
-// Fills the operations table and readies the type; 0, or -1 with an exception.
+// The methods, in the order of the class's method table. Start-up binds each
+// one's function object where its description says.
+inline constexpr int kMethodCount = 4;
+extern MethodSpec* const integrator_methods[kMethodCount];
+extern MethodSpec recursive_method;
+extern MethodSpec dynamic_programming_method;
+
+// Objects made once at start-up by integrator_type_ready().
+struct IntegratorConstants {
+  PyObject* half;              // the left operand of every 0.5 * (f(a) + f(b))
+  PyObject* pickling_refused;  // the message of the pickling TypeError
+};
+extern IntegratorConstants integrator_constants;
+
+// Makes the constants, fills the operations table, readies every signature
+// and the type; 0, or -1 with an exception set.
 int integrator_type_ready();
+
+// The names of the traceback entries: module, class and function.
+inline constexpr char kTraceCinit[] = "Pelorand.Pelorand.__cinit__";
+inline constexpr char kTraceGenerateKey[] = "Pelorand.Pelorand._generate_key";
+inline constexpr char kTraceT[] = "Pelorand.Pelorand._T";
+inline constexpr char kTraceSubProblem[] = "Pelorand.Pelorand._sub_problem";
+inline constexpr char kTraceRecursive[] = "Pelorand.Pelorand.recursive";
+inline constexpr char kTraceDynamicProgramming[] = "Pelorand.Pelorand.dynamic_programming";
+inline constexpr char kTraceReduceCython[] = "Pelorand.Pelorand.__reduce_cython__";
+inline constexpr char kTraceSetstateCython[] = "Pelorand.Pelorand.__setstate_cython__";
 
 // The interpreter's own errors for using a field that a garbage-collector
 // clear left as None; each sets the exception and returns -1.
@@ -51,14 +77,5 @@ PyObject* integrator_generate_key(IntegratorObject* self, int m, int k);
 LDFloat integrator_T(IntegratorObject* self, int m, int k);
 void integrator_sub_problem(IntegratorObject* self, PyObject* lst_pre, LDFloat first_current,
                             PyObject* lst_current);
-
-PyObject* integrator_recursive(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames);
-PyObject* integrator_dynamic_programming(PyObject* self, PyObject* const* args,
-                                         Py_ssize_t nargs, PyObject* kwnames);
-PyObject* integrator_reduce_cython(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames);
-PyObject* integrator_setstate_cython(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                     PyObject* kwnames);
 
 }  // namespace pelorand

@@ -1,15 +1,27 @@
 // The memoised Romberg entry T(m, k) and the recursive integration method.
 #include <cmath>
 
+#include "capi/binding.hpp"
+#include "capi/ref.hpp"
+#include "capi/traceback.hpp"
 #include "integrator/integrator.hpp"
 #include "integrator/trapezoid.hpp"
-#include "module/binding.hpp"
-#include "module/ref.hpp"
-#include "module/traceback.hpp"
 
 namespace pelorand {
 
 namespace {
+
+constexpr const char kRecursiveDoc[] =
+    "\n"
+    "        执行 Romberg 积分算法（递归方法）。\n"
+    "        \n"
+    "        使用递归方法和哈希表缓存中间结果，逐步提高精度直到满足精度要求。\n"
+    "        \n"
+    "        Returns\n"
+    "        -------\n"
+    "        float\n"
+    "            计算得到的积分结果\n"
+    "        ";
 
 // |value| as unsigned, so that INT_MIN has one too.
 unsigned magnitude_of(int value) {
@@ -102,6 +114,7 @@ int recursive_impl(IntegratorObject* self, double* result) {
   for (int m = 1;; ++m) {
     const LDFloat current = self->ops->_T(self, m, 0);
     if (PyErr_Occurred()) return -1;
+    // In extended precision: dynamic_programming() subtracts doubles instead.
     const LDFloat diff = std::fabs(current - previous);
     if (diff < precision) {
       *result = static_cast<double>(current);
@@ -125,7 +138,7 @@ PyObject* integrator_generate_key(IntegratorObject*, int m, int k) {
   const Py_ssize_t length = decimal_length(m) + 1 + decimal_length(k);
   PyObject* key = PyUnicode_New(length, 127);
   if (!key) {
-    add_traceback("Pelorand.Pelorand._generate_key");
+    add_traceback(kTraceGenerateKey);
     return nullptr;
   }
   Py_UCS1* end = PyUnicode_1BYTE_DATA(key) + length;
@@ -138,21 +151,37 @@ PyObject* integrator_generate_key(IntegratorObject*, int m, int k) {
 LDFloat integrator_T(IntegratorObject* self, int m, int k) {
   LDFloat value;
   if (compute_entry(self, m, k, &value) < 0) {
-    add_traceback("Pelorand.Pelorand._T");
+    add_traceback(kTraceT);
     return 0;
   }
   return value;
 }
 
+namespace {
+
 PyObject* integrator_recursive(PyObject* op, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) {
-  if (bind_arguments(kRecursiveParams, args, nargs, kwnames, nullptr) < 0) return nullptr;
+  if (bind_arguments(recursive_method.signature, args, nargs, kwnames, nullptr) < 0) {
+    return nullptr;
+  }
   double result;
   if (recursive_impl(reinterpret_cast<IntegratorObject*>(op), &result) == 0) {
     if (PyObject* value = PyFloat_FromDouble(result)) return value;
   }
-  add_traceback("Pelorand.Pelorand.recursive");
+  add_traceback(kTraceRecursive);
   return nullptr;
 }
+
+}  // namespace
+
+MethodSpec recursive_method = {
+    .signature = {.function = "recursive", .params = {}, .required = 0},
+    .impl = integrator_recursive,
+    .doc = kRecursiveDoc,
+    .qualname = "Pelorand.recursive",
+    .locals = {"m", "Tm0", "Tm1_0", "diff"},
+    .target = BindTarget::kClass,
+    .code = here(),
+};
 
 }  // namespace pelorand

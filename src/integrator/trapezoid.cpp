@@ -1,7 +1,6 @@
 #include "integrator/trapezoid.hpp"
 
-#include "module/constants.hpp"
-#include "module/ref.hpp"
+#include "capi/ref.hpp"
 
 namespace pelorand {
 
@@ -59,7 +58,7 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
   } else {
     Ref ends = Ref::steal(PyNumber_Add(fa.get(), fb.get()));
     if (!ends) return -1;
-    Ref half = Ref::steal(PyNumber_Multiply(constants.half, ends.get()));
+    Ref half = Ref::steal(PyNumber_Multiply(integrator_constants.half, ends.get()));
     if (!half) return -1;
     sum = value_to_double(half.get());
     if (sum == -1.0 && PyErr_Occurred()) return -1;
@@ -69,6 +68,8 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
 
   for (int i = 1; i < n; ++i) {
     if ((i & kSignalCheckMask) == 0 && PyErr_CheckSignals() < 0) return -1;
+    // The sample point is formed in extended precision, product first, and
+    // rounded to a double only once, when it is handed to the integrand.
     Ref fx = Ref::steal(call(static_cast<double>(a + static_cast<LDFloat>(i) * h)));
     if (!fx) return -1;
     if (PyFloat_CheckExact(fx.get())) {

@@ -3,11 +3,10 @@
 // binds itself to the first interpreter that loads it.
 #include <Python.h>
 
+#include "capi/function.hpp"
+#include "capi/ref.hpp"
+#include "capi/traceback.hpp"
 #include "integrator/integrator.hpp"
-#include "module/constants.hpp"
-#include "module/function.hpp"
-#include "module/ref.hpp"
-#include "module/traceback.hpp"
 
 // Set nonzero by an embedding host before the import to run as "__main__".
 extern "C" {
@@ -35,16 +34,42 @@ constexpr Py_ssize_t kHeapTypeSize = sizeof(PyHeapTypeObject);
 int64_t interpreter_id = -1;
 PyObject* module_object = nullptr;  // while held, the module counts as initialised
 PyObject* module_dict = nullptr;
-PyObject* builtins_module = nullptr;
 bool strings_made = false;
 
-struct CodeObjects {
-  PyObject* recursive;
-  PyObject* dynamic_programming;
+// Names the start-up uses, made once and kept for the life of the process.
+struct ModuleStrings {
+  PyObject* module_name;
+  PyObject* dunder_main;
+  PyObject* dunder_name;
+  PyObject* dunder_test;
+  PyObject* dunder_reduce;
+  PyObject* dunder_reduce_ex;
+  PyObject* dunder_setstate;
+  PyObject* dunder_getstate;
   PyObject* reduce_cython;
   PyObject* setstate_cython;
+  PyObject* vtable_key;
 };
-CodeObjects codes{};
+ModuleStrings strings{};
+
+struct StringEntry {
+  PyObject** target;
+  const char* text;
+};
+
+const StringEntry kStrings[] = {
+    {&strings.module_name, "Pelorand"},
+    {&strings.dunder_main, "__main__"},
+    {&strings.dunder_name, "__name__"},
+    {&strings.dunder_test, "__test__"},
+    {&strings.dunder_reduce, "__reduce__"},
+    {&strings.dunder_reduce_ex, "__reduce_ex__"},
+    {&strings.dunder_setstate, "__setstate__"},
+    {&strings.dunder_getstate, "__getstate__"},
+    {&strings.reduce_cython, "__reduce_cython__"},
+    {&strings.setstate_cython, "__setstate_cython__"},
+    {&strings.vtable_key, "__pyx_vtable__"},
+};
 
 PyObject* class_object() { return reinterpret_cast<PyObject*>(&IntegratorType); }
 
@@ -105,7 +130,6 @@ int hold_namespace(PyObject* module) {
 int set_builtins(PyObject* module) {
   PyObject* builtins = PyImport_AddModule("builtins");  // borrowed
   if (!builtins) return -1;
-  Py_XSETREF(builtins_module, Py_NewRef(builtins));
   return PyObject_SetAttrString(module, "__builtins__", builtins);
 }
 
@@ -120,53 +144,30 @@ int check_runtime_version(PyObject*) {
   return PyErr_WarnEx(nullptr, message, 1);
 }
 
+// Interned, and so hashed: dict look-ups with them never hash again.
 int make_strings(PyObject*) {
-  if (create_strings() < 0) return -1;
+  for (const StringEntry& entry : kStrings) {
+    if (*entry.target) continue;
+    if (!(*entry.target = PyUnicode_InternFromString(entry.text))) return -1;
+  }
   strings_made = true;
   return 0;
 }
-
-int make_numbers(PyObject*) { return create_numbers(); }
 
 int ready_function_type(PyObject*) { return function_type_ready(); }
 
 int name_main(PyObject* module) {
   if (!__pyx_module_is_main_Pelorand) return 0;
-  return PyObject_SetAttr(module, constants.dunder_name, constants.dunder_main);
+  return PyObject_SetAttr(module, strings.dunder_name, strings.dunder_main);
 }
 
 // Also reachable as a top-level module when imported under a package name.
 int register_bare_name(PyObject* module) {
   PyObject* modules = PyImport_GetModuleDict();  // borrowed
   if (!modules) return -1;
-  if (PyDict_GetItemWithError(modules, constants.module_name)) return 0;
+  if (PyDict_GetItemWithError(modules, strings.module_name)) return 0;
   if (PyErr_Occurred()) return -1;
-  return PyDict_SetItem(modules, constants.module_name, module);
-}
-
-int make_code(PyObject** target, PyObject* name, PyObject* qualname, PyObject* filename,
-              int argcount, std::initializer_list<PyObject*> varnames) {
-  if (*target) return 0;
-  *target = code_new(name, qualname, filename, argcount, varnames);
-  return *target ? 0 : -1;
-}
-
-int make_defaults_and_code(PyObject*) {
-  const ModuleConstants& c = constants;
-  if (create_defaults() < 0) return -1;
-  if (make_code(&codes.recursive, c.recursive, c.qual_recursive, c.file_recursive, 1,
-                {c.self, c.m, c.Tm0, c.Tm1_0, c.diff}) < 0)
-    return -1;
-  if (make_code(&codes.dynamic_programming, c.dynamic_programming, c.qual_dynamic_programming,
-                c.file_dynamic, 2,
-                {c.self, c.maximum_step, c.m, c.n, c.h, c.trapezoid, c.i, c.j, c.lst_m,
-                 c.precision_diff}) < 0)
-    return -1;
-  if (make_code(&codes.reduce_cython, c.reduce_cython, c.qual_reduce_cython,
-                c.file_stringsource, 1, {c.self}) < 0)
-    return -1;
-  return make_code(&codes.setstate_cython, c.setstate_cython, c.qual_setstate_cython,
-                   c.file_stringsource, 2, {c.self, c.pyx_state});
+  return PyDict_SetItem(modules, strings.module_name, module);
 }
 
 int ready_class(PyObject*) { return integrator_type_ready(); }
@@ -190,11 +191,11 @@ int class_dict_delete(PyObject* name) {
 int store_capsule(PyObject*) {
   Ref capsule = Ref::steal(PyCapsule_New(&integrator_ops, nullptr, nullptr));
   if (!capsule) return -1;
-  return class_dict_store(constants.vtable_key, capsule.get());
+  return class_dict_store(strings.vtable_key, capsule.get());
 }
 
 int bind_class(PyObject* module) {
-  return PyObject_SetAttr(module, constants.module_name, class_object());
+  return PyObject_SetAttr(module, strings.module_name, class_object());
 }
 
 // Looks `name` up along the MRO without invoking descriptors; empty when
@@ -212,7 +213,7 @@ Ref lookup_in_mro(PyTypeObject* type, PyObject* name) {
 
 // 1 when `obj.__name__ == name`; errors count as "not equal".
 bool has_name(PyObject* obj, PyObject* name) {
-  Ref own = Ref::steal(PyObject_GetAttr(obj, constants.dunder_name));
+  Ref own = Ref::steal(PyObject_GetAttr(obj, strings.dunder_name));
   if (!own) {
     PyErr_Clear();
     return false;
@@ -232,7 +233,7 @@ Ref class_attr_or_absent(PyObject* name) {
 // Installs __reduce_cython__ and __setstate_cython__ as the class's
 // __reduce__ and __setstate__, unless the class already customises pickling.
 int install_pickling(PyTypeObject* type) {
-  const ModuleConstants& c = constants;
+  const ModuleStrings& c = strings;
   PyObject* object_type = reinterpret_cast<PyObject*>(&PyBaseObject_Type);
   Ref getstate = lookup_in_mro(type, c.dunder_getstate);
   if (!getstate && PyErr_Occurred()) return -1;
@@ -317,59 +318,43 @@ int check_type_size(PyObject*) {
   return 0;
 }
 
-PyObject* new_function(int index, PyObject* qualname, PyObject* code) {
-  return function_new(&integrator_methods[index], &IntegratorType, qualname,
-                      constants.module_name, module_dict, code);
-}
-
-// Like a class body's assignment: the value's __set_name__, if any, is told.
-int class_dict_bind(PyObject* name, PyObject* value) {
-  if (class_dict_store(name, value) < 0) return -1;
-  Ref set_name = Ref::steal(PyObject_GetAttr(value, constants.dunder_set_name));
-  if (!set_name) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
-    PyErr_Clear();
-    return 0;
-  }
-  Ref result = Ref::steal(
-      PyObject_CallFunctionObjArgs(set_name.get(), class_object(), name, nullptr));
-  return result ? 0 : -1;
-}
-
+// Each method's function object, in the class dict (replacing the entry that
+// readying the type made from the method table) or in the module namespace.
 int bind_methods(PyObject*) {
-  Ref recursive = Ref::steal(new_function(0, constants.qual_recursive, codes.recursive));
-  if (!recursive || class_dict_bind(constants.recursive, recursive.get()) < 0) return -1;
-  Ref dynamic = Ref::steal(
-      new_function(1, constants.qual_dynamic_programming, codes.dynamic_programming));
-  if (!dynamic) return -1;
-  function_set_defaults(dynamic.get(), constants.default_steps);
-  return class_dict_bind(constants.dynamic_programming, dynamic.get());
-}
-
-int bind_module_functions(PyObject*) {
-  Ref reduce = Ref::steal(new_function(2, constants.qual_reduce_cython, codes.reduce_cython));
-  if (!reduce || PyDict_SetItem(module_dict, constants.reduce_cython, reduce.get()) < 0)
-    return -1;
-  Ref setstate =
-      Ref::steal(new_function(3, constants.qual_setstate_cython, codes.setstate_cython));
-  if (!setstate || PyDict_SetItem(module_dict, constants.setstate_cython, setstate.get()) < 0)
-    return -1;
+  for (const MethodSpec* spec : integrator_methods) {
+    Ref func = Ref::steal(function_new(*spec, &IntegratorType, strings.module_name, module_dict));
+    if (!func) return -1;
+    PyObject* name = function_name(func.get());  // borrowed
+    const int stored = spec->target == BindTarget::kClass
+                           ? class_dict_store(name, func.get())
+                           : PyDict_SetItem(module_dict, name, func.get());
+    if (stored < 0) return -1;
+  }
   return 0;
 }
 
 int add_test_dict(PyObject*) {
   Ref test = Ref::steal(PyDict_New());
   if (!test) return -1;
-  return PyDict_SetItem(module_dict, constants.dunder_test, test.get());
+  return PyDict_SetItem(module_dict, strings.dunder_test, test.get());
 }
 
 using ExecStep = int (*)(PyObject* module);
 
 constexpr ExecStep kExecSteps[] = {
-    hold_namespace,     set_builtins,      check_runtime_version, make_strings,
-    make_numbers,       ready_function_type, name_main,          register_bare_name,
-    make_defaults_and_code, ready_class,   store_capsule,         bind_class,
-    setup_pickling,     check_type_size,   bind_methods,          bind_module_functions,
+    hold_namespace,
+    set_builtins,
+    check_runtime_version,
+    make_strings,
+    ready_function_type,
+    name_main,
+    register_bare_name,
+    ready_class,
+    store_capsule,
+    bind_class,
+    setup_pickling,
+    check_type_size,
+    bind_methods,
     add_test_dict,
 };
 

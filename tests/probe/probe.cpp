@@ -2,9 +2,9 @@
 // and the class's internal operations (through the capsule in the class dict).
 #include <Python.h>
 
+#include "capi/convert.hpp"
+#include "capi/ref.hpp"
 #include "integrator/integrator.hpp"
-#include "module/convert.hpp"
-#include "module/ref.hpp"
 
 namespace pelorand {
 namespace {

@@ -1,9 +1,8 @@
-#include "module/function.hpp"
+#include "capi/function.hpp"
 
 #include <structmember.h>
 
-#include "module/constants.hpp"
-#include "module/ref.hpp"
+#include "capi/ref.hpp"
 
 namespace pelorand {
 
@@ -16,7 +15,8 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
   FunctionObject* func = as_function(callable);
   const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
   if (nargs < 1) {
-    PyErr_Format(PyExc_TypeError, "%.200s() %s", func->def->ml_name, "needs an argument");
+    PyErr_Format(PyExc_TypeError, "%.200s() %s", func->spec->signature.function,
+                 "needs an argument");
     return nullptr;
   }
   PyObject* self = args[0];
@@ -24,15 +24,14 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
   if (!PyObject_TypeCheck(self, func->receiver_type)) {
     PyErr_Format(PyExc_TypeError,
                  "descriptor '%s' for '%.100s' objects doesn't apply to a '%.100s' object",
-                 func->def->ml_name, func->receiver_type->tp_name, Py_TYPE(self)->tp_name);
+                 func->spec->signature.function, func->receiver_type->tp_name,
+                 Py_TYPE(self)->tp_name);
     return nullptr;
   }
-  auto meth = reinterpret_cast<_PyCFunctionFastWithKeywords>(
-      reinterpret_cast<void (*)(void)>(func->def->ml_meth));
   // An integrand may be another instance's bound method: re-entry through C
   // alone, with no Python frame to count, must still meet the depth limit.
   if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
-  PyObject* result = meth(self, args + 1, nargs - 1, kwnames);
+  PyObject* result = func->spec->impl(self, args + 1, nargs - 1, kwnames);
   Py_LeaveRecursiveCall();
   return result;
 }
@@ -112,8 +111,8 @@ int function_set_qualname(PyObject* op, PyObject* value, void*) {
 PyObject* function_get_doc(PyObject* op, void*) {
   FunctionObject* func = as_function(op);
   if (func->doc) return Py_NewRef(func->doc);
-  if (!func->def->ml_doc) Py_RETURN_NONE;
-  func->doc = PyUnicode_FromString(func->def->ml_doc);
+  if (!func->spec->doc) Py_RETURN_NONE;
+  func->doc = PyUnicode_FromString(func->spec->doc);
   return Py_XNewRef(func->doc);
 }
 
@@ -244,49 +243,84 @@ PyTypeObject FunctionType = {
 
 int function_type_ready() { return PyType_Ready(&FunctionType); }
 
-PyObject* function_new(PyMethodDef* def, PyTypeObject* receiver_type, PyObject* qualname,
-                       PyObject* module, PyObject* globals, PyObject* code) {
+PyMethodDef method_def(const MethodSpec& spec) {
+  return {spec.signature.function,
+          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(spec.impl)),
+          METH_FASTCALL | METH_KEYWORDS, spec.doc};
+}
+
+namespace {
+
+// The code object that makes inspect report the Python signature: self and
+// the parameters, then the further locals.
+PyObject* code_new(const MethodSpec& spec, PyObject* name, PyObject* qualname) {
+  const Signature& signature = spec.signature;
+  Py_ssize_t nlocals = 0;
+  while (nlocals < kMaxLocals && spec.locals[nlocals]) ++nlocals;
+  const Py_ssize_t argcount = 1 + signature.count;
+  Ref varnames = Ref::steal(PyTuple_New(argcount + nlocals));
+  if (!varnames) return nullptr;
+  for (Py_ssize_t i = 0; i < argcount + nlocals; ++i) {
+    PyObject* varname = i == 0          ? PyUnicode_InternFromString("self")
+                        : i < argcount ? Py_NewRef(signature.names[i - 1])
+                                       : PyUnicode_InternFromString(spec.locals[i - argcount]);
+    if (!varname) return nullptr;
+    PyTuple_SET_ITEM(varnames.get(), i, varname);
+  }
+  Ref filename = Ref::steal(PyUnicode_FromString(spec.code.file));
+  Ref empty_tuple = Ref::steal(PyTuple_New(0));
+  Ref empty_bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, 0));
+  if (!filename || !empty_tuple || !empty_bytes) return nullptr;
+  PyObject* empty = empty_tuple.get();
+  return reinterpret_cast<PyObject*>(PyUnstable_Code_NewWithPosOnlyArgs(
+      static_cast<int>(argcount), 0, 0, static_cast<int>(argcount + nlocals), 0,
+      CO_OPTIMIZED | CO_NEWLOCALS, empty_bytes.get(), empty, empty, varnames.get(), empty, empty,
+      filename.get(), name, qualname, spec.code.line, empty_bytes.get(), empty_bytes.get()));
+}
+
+// The defaults of the parameters after the required ones, or null for none.
+PyObject* defaults_new(const Signature& signature) {
+  if (signature.required == signature.count) return nullptr;
+  Ref defaults = Ref::steal(PyTuple_New(signature.count - signature.required));
+  if (!defaults) return nullptr;
+  for (Py_ssize_t i = signature.required; i < signature.count; ++i) {
+    PyObject* value = PyLong_FromLong(signature.defaults[i]);
+    if (!value) return nullptr;
+    PyTuple_SET_ITEM(defaults.get(), i - signature.required, value);
+  }
+  return defaults.release();
+}
+
+}  // namespace
+
+PyObject* function_new(const MethodSpec& spec, PyTypeObject* receiver_type, PyObject* module,
+                       PyObject* globals) {
+  Ref name = Ref::steal(PyUnicode_InternFromString(spec.signature.function));
+  Ref qualname = Ref::steal(PyUnicode_FromString(spec.qualname));
+  if (!name || !qualname) return nullptr;
+  Ref code = Ref::steal(code_new(spec, name.get(), qualname.get()));
+  if (!code) return nullptr;
+  Ref defaults = Ref::steal(defaults_new(spec.signature));
+  if (!defaults && PyErr_Occurred()) return nullptr;
+
   FunctionObject* func = PyObject_GC_New(FunctionObject, &FunctionType);
   if (!func) return nullptr;
   func->vectorcall = function_vectorcall;
-  func->def = def;
+  func->spec = &spec;
   func->receiver_type = receiver_type;
-  func->name = PyUnicode_InternFromString(def->ml_name);
-  func->qualname = Py_NewRef(qualname);
+  func->name = name.release();
+  func->qualname = qualname.release();
   func->module = Py_NewRef(module);
   func->doc = nullptr;
-  func->defaults = nullptr;
+  func->defaults = defaults.release();
   func->kwdefaults = nullptr;
   func->annotations = nullptr;
   func->globals = Py_NewRef(globals);
-  func->code = Py_NewRef(code);
+  func->code = code.release();
   func->dict = nullptr;
   func->weakreflist = nullptr;
   PyObject_GC_Track(func);
-  PyObject* op = reinterpret_cast<PyObject*>(func);
-  if (!func->name) {
-    Py_DECREF(op);
-    return nullptr;
-  }
-  return op;
-}
-
-void function_set_defaults(PyObject* func, PyObject* defaults) {
-  Py_XSETREF(as_function(func)->defaults, Py_XNewRef(defaults));
-}
-
-PyObject* code_new(PyObject* name, PyObject* qualname, PyObject* filename, int argcount,
-                   std::initializer_list<PyObject*> varnames) {
-  Ref names = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(varnames.size())));
-  if (!names) return nullptr;
-  Py_ssize_t i = 0;
-  for (PyObject* varname : varnames) PyTuple_SET_ITEM(names.get(), i++, Py_NewRef(varname));
-  PyObject* empty_tuple = constants.empty_tuple;
-  PyObject* empty_bytes = constants.empty_bytes;
-  return reinterpret_cast<PyObject*>(PyUnstable_Code_NewWithPosOnlyArgs(
-      argcount, 0, 0, static_cast<int>(varnames.size()), 0, CO_OPTIMIZED | CO_NEWLOCALS,
-      empty_bytes, empty_tuple, empty_tuple, names.get(), empty_tuple, empty_tuple, filename,
-      name, qualname, 1, empty_bytes, empty_bytes));
+  return reinterpret_cast<PyObject*>(func);
 }
 
 }  // namespace pelorand

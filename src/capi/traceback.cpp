@@ -1,8 +1,6 @@
-#include "module/traceback.hpp"
+#include "capi/traceback.hpp"
 
 #include <Python.h>
-
-#include <cstring>
 
 // _PyTraceback_Add builds the code and frame objects for an entry without a
 // Python frame, saving and restoring the pending exception around it. It is a
@@ -14,13 +12,11 @@
 namespace pelorand {
 
 void add_traceback(const char* qualname, std::source_location where) {
-  const char* file = where.file_name();
-  if (const char* slash = std::strrchr(file, '/')) file = slash + 1;
-  _PyTraceback_Add(qualname, file, static_cast<int>(where.line()));
+  _PyTraceback_Add(qualname, base_name(where.file_name()), static_cast<int>(where.line()));
 }
 
-void add_traceback(const char* qualname, const char* filename, int line) {
-  _PyTraceback_Add(qualname, filename, line);
+void add_traceback(const char* qualname, SourcePlace place) {
+  _PyTraceback_Add(qualname, place.file, place.line);
 }
 
 }  // namespace pelorand

@@ -1,6 +1,6 @@
-#include "module/convert.hpp"
+#include "capi/convert.hpp"
 
-#include "module/ref.hpp"
+#include "capi/ref.hpp"
 
 #include <climits>
 

@@ -4,6 +4,7 @@ import signal
 import subprocess
 import sys
 import textwrap
+import threading
 import time
 import tracemalloc
 import unittest
@@ -136,30 +137,72 @@ class Failures(unittest.TestCase):
                 self.assertEqual(own_entries(caught), ["Pelorand.Pelorand.dynamic_programming"] + entries)
                 self.assertEqual((len(obj.romberg_table), len(obj.precision_table)), (rows, max(rows - 1, 0)))
 
-    def test_tables_changed_by_the_integrand(self):
-        def shrink(obj, x):
-            if x == 0.5:
-                obj.romberg_table.clear()
-                obj.precision_table.clear()
-            return x
-        cases = [  # change made when the integrand sees 0.5, error, message
-            (lambda obj: obj.romberg_table.clear(), IndexError, "list index out of range"),
+    def test_tables_changed_during_a_call(self):
+        # A call never returns a value other than its own: it raises when the
+        # tables no longer hold its rows, and ignores changes inside its rows.
+        changed = "{} no longer holds what this dynamic_programming() call put there"
+        cases = [  # change made when the integrand sees 0.5, error, message start (None: no error)
+            (lambda obj: obj.romberg_table.clear(), RuntimeError, changed.format("romberg_table")),
             (lambda obj: obj.romberg_table.append("row"), TypeError, "Expected list, got str"),
-            (lambda obj: obj.romberg_table.append(None), TypeError, "'NoneType' object is not iterable"),
             (lambda obj: obj.romberg_table.append((1.0,)), TypeError, "Expected list, got tuple"),
-            (lambda obj: obj.romberg_table[-1].clear(), IndexError, "list index out of range"),
+            (lambda obj: obj.romberg_table.append(None), RuntimeError, changed.format("romberg_table")),
+            (lambda obj: obj.romberg_table.extend(obj.romberg_table), RuntimeError, changed.format("romberg_table")),
+            (lambda obj: obj.precision_table.clear(), RuntimeError, changed.format("precision_table")),
+            (lambda obj: obj.precision_table.append(0.0), RuntimeError, changed.format("precision_table")),
+            (lambda obj: obj.dynamic_programming(3) if len(holder) == 1 and holder.append(0) is None
+             else None, RuntimeError, changed.format("romberg_table")),
+            (lambda obj: obj.romberg_table[-1].clear(), None, None),
+            (lambda obj: obj.romberg_table[-1].insert(0, 9.0), None, None),
         ]
+        expected = P(0, 1, -1.0, math.exp).dynamic_programming(6)
         for change, error, message in cases:
             with self.subTest(message):
                 holder = []
-                obj = P(0, 1, -1.0, lambda x: (x == 0.5 and change(holder[0]), x)[1])
+                obj = P(0, 1, -1.0, lambda x: (x == 0.5 and change(holder[0]), math.exp(x))[1])
                 holder.append(obj)
-                caught = raised(obj.dynamic_programming)
-                self.assertEqual((type(caught), str(caught)), (error, message))
-        holder = []
-        obj = P(0, 1, -1.0, lambda x: (x == 0.5 and holder[0].precision_table.clear(), x)[1])
-        holder.append(obj)
-        self.assertEqual(obj.dynamic_programming(6), 0.5)
+                caught = raised(lambda: self.assertEqual(obj.dynamic_programming(6), expected))
+                self.assertIs(caught and type(caught), error)
+                self.assertTrue(str(caught).startswith(str(message)), caught)
+
+    def test_threads_sharing_one_object(self):
+        expected = P(0, 1, -1.0, math.exp).dynamic_programming(9)
+        obj, outcomes = P(0, 1, -1.0, lambda x: math.exp(x)), []
+
+        def work():
+            for _ in range(5):
+                try:
+                    outcomes.append(obj.dynamic_programming(9))
+                except Exception as error:  # noqa: BLE001 - any other kind fails below
+                    outcomes.append(f"{type(error).__name__}: {str(error).split()[0]}")
+        interval = sys.getswitchinterval()
+        sys.setswitchinterval(1e-6)
+        try:
+            threads = [threading.Thread(target=work) for _ in range(4)]
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+        finally:
+            sys.setswitchinterval(interval)
+        self.assertEqual(len(outcomes), 20)
+        self.assertLessEqual(set(outcomes), {expected, "RuntimeError: romberg_table", "RuntimeError: precision_table"})
+
+    def test_other_threads_run_during_a_builtin_integrand(self):
+        ticks, done = [], threading.Event()
+
+        def tick():
+            while not done.is_set():
+                time.sleep(0.001)
+                ticks.append(1)
+        thread = threading.Thread(target=tick)
+        thread.start()
+        try:
+            P(0, 1, -1.0, math.sqrt).dynamic_programming(23)
+        finally:
+            done.set()
+            thread.join()
+        # Starved, the thread would run once or twice in all.
+        self.assertGreater(len(ticks), 8)
 
     def test_ctrl_c_stops_long_runs(self):
         # A builtin integrand never returns to the eval loop: only the sums can notice.

@@ -1,10 +1,11 @@
 """recursive(): memoised entries, call order, stopping rule, failures, guards."""
 import math
+import textwrap
 import unittest
 
 from Pelorand import Pelorand as P
 from model import Recursive, seeded_cases
-from support import Recorder, own_entries, raised
+from support import Recorder, own_entries, raised, run_python
 
 
 SQUARE_MAP = {"0-0": 0.5, "0-1": 0.375, "1-0": 0.3333333333333333,
@@ -125,6 +126,32 @@ class Failures(unittest.TestCase):
         self.assertIs(type(caught), OverflowError)
         self.assertIn("level 31", str(caught))
         self.assertEqual((recorder.calls, len(obj.romberg_map)), ([], 31 * 32 // 2))
+
+    def test_deep_recursion_over_placed_entries(self):
+        # T(M, 0) over placed neighbours nests M + 1 deep without calling the
+        # integrand. ASan's frames are several times larger than plain ones.
+        code = textwrap.dedent("""
+            import os, sys, threading
+            from Pelorand import Pelorand
+            def run(M):
+                obj = Pelorand(0, 1, 0.5, abs)
+                memo = obj.romberg_map
+                memo.update({f"{m}-0": float(m % 2) for m in range(M)})
+                memo.update({f"{M - 1 - k}-{k}": 0.0 for k in range(1, M)})
+                memo.update({f"0-{k}": 0.0 for k in range(M + 1)})
+                try:
+                    obj.recursive()
+                except RecursionError as error:
+                    print(M, error)
+            run(70_000)
+            threading.stack_size(4 << 20 if "asan" in os.environ.get("LD_PRELOAD", "") else 256 << 10)
+            thread = threading.Thread(target=run, args=(3000,))
+            thread.start()
+            thread.join()
+            """)
+        done = run_python(code)
+        message = "maximum recursion depth exceeded while computing a Romberg entry"
+        self.assertEqual((done.returncode, done.stdout), (0, f"70000 {message}\n3000 {message}\n"), done.stderr)
 
     def test_integrand_that_changes_the_map(self):
         for change in (dict.clear, lambda d: d.pop("0-0", None), lambda d: d.update({"9-9": "x"})):

@@ -3,6 +3,7 @@
 #include <structmember.h>
 
 #include "capi/ref.hpp"
+#include "capi/static_type.hpp"
 
 namespace pelorand {
 
@@ -241,7 +242,7 @@ PyTypeObject FunctionType = {
     0,                                           /* tp_watched */
 };
 
-int function_type_ready() { return PyType_Ready(&FunctionType); }
+int function_type_ready() { return static_type_ready(&FunctionType); }
 
 PyMethodDef method_def(const MethodSpec& spec) {
   return {spec.signature.function,

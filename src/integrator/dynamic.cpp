@@ -1,6 +1,7 @@
 // The row extrapolation step and the dynamic-programming integration method.
 #include <cmath>
 #include <initializer_list>
+#include <utility>
 
 #include "capi/binding.hpp"
 #include "capi/ref.hpp"
@@ -44,30 +45,6 @@ int fail_expected_list(PyObject* obj) {
 int append_to(PyObject* list, PyObject* item) {
   if (list == Py_None) return fail_none_append();
   return PyList_Append(list, item);
-}
-
-// table[index] for a list or None. The integrand may have shortened the
-// table, so the index is checked.
-PyObject* item_at(PyObject* table, Py_ssize_t index) {
-  if (table == Py_None) {
-    fail_none_not_subscriptable();
-    return nullptr;
-  }
-  const Py_ssize_t size = PyList_GET_SIZE(table);
-  if (index < 0) index += size;
-  if (index < 0 || index >= size) {
-    PyErr_SetString(PyExc_IndexError, "list index out of range");
-    return nullptr;
-  }
-  return Py_NewRef(PyList_GET_ITEM(table, index));
-}
-
-// The diagonal entry of the row at `index` of the Romberg table.
-PyObject* diagonal_entry(IntegratorObject* self, Py_ssize_t index) {
-  Ref table = Ref::borrow(self->_romberg_table);
-  Ref row = Ref::steal(item_at(table.get(), index));
-  if (!row) return nullptr;
-  return last_item(row.get());
 }
 
 int sub_problem_impl(PyObject* lst_pre, LDFloat first_current, PyObject* lst_current) {
@@ -116,12 +93,58 @@ int sub_problem_impl(PyObject* lst_pre, LDFloat first_current, PyObject* lst_cur
   return 0;
 }
 
-// Each call describes itself alone: both tables are emptied in place.
-// Releasing old rows can run Python code, so each field is read when used.
-int empty_tables(IntegratorObject* self) {
+// One call's walk down the Romberg table. The call extrapolates from its own
+// copy of its newest row and compares its own differences, so that nothing
+// done to the tables meanwhile can change its result; the tables are where
+// it publishes rows and differences. Whenever Python code may have run, it
+// checks that the tables still hold what it published, and raises otherwise
+// instead of mixing its rows with someone else's.
+class TableRun {
+ public:
+  explicit TableRun(IntegratorObject* self) : self_(self) {}
+
+  // Each call describes itself alone: both tables are emptied in place.
+  int empty_tables();
+  // Row 0: [T(0)].
+  int append_first_row();
+  // Row m: T(m) from the trapezoid with 2^m intervals, extrapolated along row m - 1.
+  int append_next_row(int m);
+  // |diagonal of row m - diagonal of row m - 1|, as a double.
+  int record_difference();
+
+  bool converged() const {
+    // The difference is a double, widened only for the comparison
+    // (recursive() takes its difference in extended precision). NaN fails.
+    return LDFloat(difference_) < self_->_precision;
+  }
+  bool difference_grew() const { return differences_ >= 2 && difference_ > earlier_difference_; }
+
+  // float() of the diagonal entry of the newest row, or of the row before it.
+  PyObject* newest_diagonal() const { return diagonal(row_.get()); }
+  PyObject* previous_diagonal() const { return diagonal(previous_row_.get()); }
+
+ private:
+  static PyObject* diagonal(PyObject* row) {
+    return value_to_float(PyList_GET_ITEM(row, PyList_GET_SIZE(row) - 1));
+  }
+  int check_tables(int m);
+  int publish_row(PyObject* row);
+
+  IntegratorObject* self_;
+  Ref row_;             // this call's copy of its newest row
+  Ref previous_row_;    // and of the row before it
+  Ref published_row_;   // the newest row as it went into the table
+  Ref published_difference_;
+  Py_ssize_t differences_ = 0;
+  double difference_ = 0.0;
+  double earlier_difference_ = 0.0;
+};
+
+int TableRun::empty_tables() {
+  // Releasing old rows can run Python code, so each field is read when used.
   for (PyObject* IntegratorObject::*field :
        {&IntegratorObject::_romberg_table, &IntegratorObject::_precision_table}) {
-    Ref table = Ref::borrow(self->*field);
+    Ref table = Ref::borrow(self_->*field);
     if (PyList_Check(table.get()) &&
         PyList_SetSlice(table.get(), 0, PY_SSIZE_T_MAX, nullptr) < 0) {
       return -1;
@@ -130,108 +153,95 @@ int empty_tables(IntegratorObject* self) {
   return 0;
 }
 
-// Row 0: [T(0)].
-int append_first_row(IntegratorObject* self) {
+int TableRun::publish_row(PyObject* row) {
+  Ref copy = Ref::steal(PyList_GetSlice(row, 0, PY_SSIZE_T_MAX));
+  if (!copy) return -1;
+  Ref table = Ref::borrow(self_->_romberg_table);
+  if (append_to(table.get(), row) < 0) return -1;
+  previous_row_ = std::move(row_);
+  row_ = std::move(copy);
+  published_row_ = Ref::borrow(row);
+  return 0;
+}
+
+int TableRun::append_first_row() {
   LDFloat trapezoid;
-  if (composite_trapezoid(self, 0, &trapezoid) < 0) return -1;
+  if (composite_trapezoid(self_, 0, &trapezoid) < 0) return -1;
   Ref first = Ref::steal(ldfloat_to_value(trapezoid));
   if (!first) return -1;
   Ref row = Ref::steal(PyList_New(1));
   if (!row) return -1;
   PyList_SET_ITEM(row.get(), 0, first.release());
-  Ref table = Ref::borrow(self->_romberg_table);
-  return append_to(table.get(), row.get());
+  return publish_row(row.get());
 }
 
-// Row m: T(m) from the trapezoid with 2^m intervals, extrapolated along the
-// last row of the table.
-int append_next_row(IntegratorObject* self, int m) {
-  LDFloat trapezoid;
-  if (composite_trapezoid(self, m, &trapezoid) < 0) return -1;
-  Ref lst_m = Ref::steal(PyList_New(0));
-  if (!lst_m) return -1;
+int fail_changed(const char* table) {
+  PyErr_Format(PyExc_RuntimeError,
+               "%s no longer holds what this dynamic_programming() call put there: it was "
+               "changed during the call (by the integrand, by a nested call or by another "
+               "thread using the same object)",
+               table);
+  return -1;
+}
+
+// Before row m: the table holds rows 0 to m - 1 of this call, the newest one
+// last, and the precision table its m - 1 differences.
+int TableRun::check_tables(int m) {
   {
-    Ref table = Ref::borrow(self->_romberg_table);
-    Ref previous = Ref::steal(item_at(table.get(), -1));
-    if (!previous) return -1;
-    if (!PyList_CheckExact(previous.get()) && previous.get() != Py_None) {
-      return fail_expected_list(previous.get());
-    }
-    self->ops->_sub_problem(self, previous.get(), trapezoid, lst_m.get());
-    if (PyErr_Occurred()) return -1;
+    PyObject* table = self_->_romberg_table;  // borrowed
+    if (table == Py_None) return fail_none_not_subscriptable();
+    const Py_ssize_t rows = PyList_GET_SIZE(table);
+    if (rows == 0) return fail_changed("romberg_table");
+    PyObject* last = PyList_GET_ITEM(table, rows - 1);  // borrowed
+    if (!PyList_CheckExact(last) && last != Py_None) return fail_expected_list(last);
+    if (rows != m || last != published_row_.get()) return fail_changed("romberg_table");
   }
-  Ref table = Ref::borrow(self->_romberg_table);
-  return append_to(table.get(), lst_m.get());
-}
-
-// |diagonal of row m - diagonal of row m - 1|, appended to the precision table.
-int record_difference(IntegratorObject* self, int m, double* out) {
-  Ref newest = Ref::steal(diagonal_entry(self, m));
-  if (!newest) return -1;
-  Ref before = Ref::steal(diagonal_entry(self, m - 1));
-  if (!before) return -1;
-  double difference;
-  // Python's subtraction, then a double: exact floats subtract as doubles do.
-  if (PyFloat_CheckExact(newest.get()) && PyFloat_CheckExact(before.get())) {
-    difference = PyFloat_AS_DOUBLE(newest.get()) - PyFloat_AS_DOUBLE(before.get());
-  } else {
-    Ref result = Ref::steal(PyNumber_Subtract(newest.get(), before.get()));
-    if (!result) return -1;
-    difference = value_to_double(result.get());
-    if (difference == -1.0 && PyErr_Occurred()) return -1;
+  // A None field fails when the difference is appended.
+  PyObject* precision_table = self_->_precision_table;  // borrowed
+  if (precision_table != Py_None &&
+      (PyList_GET_SIZE(precision_table) != differences_ ||
+       (differences_ && PyList_GET_ITEM(precision_table, differences_ - 1) !=
+                            published_difference_.get()))) {
+    return fail_changed("precision_table");
   }
-  difference = std::fabs(difference);
-  Ref boxed = Ref::steal(PyFloat_FromDouble(difference));
-  if (!boxed) return -1;
-  Ref precision_table = Ref::borrow(self->_precision_table);
-  if (append_to(precision_table.get(), boxed.get()) < 0) return -1;
-  *out = difference;
   return 0;
 }
 
-// 1 when the last difference exceeds the one before it (Python's >), 0 when
-// not or when there are fewer than two, -1 with an exception set.
-int difference_grew(IntegratorObject* self) {
-  Ref precision_table = Ref::borrow(self->_precision_table);
-  if (precision_table.get() == Py_None) {
-    PyErr_SetString(PyExc_TypeError, "object of type 'NoneType' has no len()");
-    return -1;
-  }
-  const Py_ssize_t count = PyList_GET_SIZE(precision_table.get());
-  if (count < 2) return 0;
-  Ref last = Ref::borrow(PyList_GET_ITEM(precision_table.get(), count - 1));
-  Ref earlier = Ref::borrow(PyList_GET_ITEM(precision_table.get(), count - 2));
-  if (PyFloat_CheckExact(last.get()) && PyFloat_CheckExact(earlier.get())) {
-    return PyFloat_AS_DOUBLE(last.get()) > PyFloat_AS_DOUBLE(earlier.get());
-  }
-  Ref comparison = Ref::steal(PyObject_RichCompare(last.get(), earlier.get(), Py_GT));
-  if (!comparison) return -1;
-  return PyObject_IsTrue(comparison.get());
+int TableRun::append_next_row(int m) {
+  LDFloat trapezoid;
+  if (composite_trapezoid(self_, m, &trapezoid) < 0 || check_tables(m) < 0) return -1;
+  Ref lst_m = Ref::steal(PyList_New(0));
+  if (!lst_m) return -1;
+  self_->ops->_sub_problem(self_, row_.get(), trapezoid, lst_m.get());
+  if (PyErr_Occurred()) return -1;
+  return publish_row(lst_m.get());
 }
 
-// float() of the diagonal entry of row m.
-PyObject* diagonal_value(IntegratorObject* self, int m) {
-  Ref entry = Ref::steal(diagonal_entry(self, m));
-  return entry ? value_to_float(entry.get()) : nullptr;
+int TableRun::record_difference() {
+  const double newest = PyFloat_AS_DOUBLE(PyList_GET_ITEM(row_.get(), PyList_GET_SIZE(row_.get()) - 1));
+  const double before =
+      PyFloat_AS_DOUBLE(PyList_GET_ITEM(previous_row_.get(), PyList_GET_SIZE(previous_row_.get()) - 1));
+  const double difference = std::fabs(newest - before);
+  Ref boxed = Ref::steal(PyFloat_FromDouble(difference));
+  if (!boxed) return -1;
+  Ref precision_table = Ref::borrow(self_->_precision_table);
+  if (append_to(precision_table.get(), boxed.get()) < 0) return -1;
+  published_difference_ = std::move(boxed);
+  earlier_difference_ = difference_;
+  difference_ = difference;
+  ++differences_;
+  return 0;
 }
 
 PyObject* dynamic_impl(IntegratorObject* self, int maximum_step) {
-  if (empty_tables(self) < 0 || append_first_row(self) < 0) return nullptr;
-  int m = 0;
-  for (int i = 1; i < maximum_step; ++i) {
-    m = i;
-    if (append_next_row(self, m) < 0) return nullptr;
-    double difference;
-    if (record_difference(self, m, &difference) < 0) return nullptr;
-    // Converged: the difference, a double, is widened for the comparison
-    // (recursive() instead takes its difference in extended precision).
-    // A NaN difference passes neither this test nor the next.
-    if (LDFloat(difference) < self->_precision) return diagonal_value(self, m);
-    const int grew = difference_grew(self);
-    if (grew < 0) return nullptr;
-    if (grew) return diagonal_value(self, m - 1);
+  TableRun run(self);
+  if (run.empty_tables() < 0 || run.append_first_row() < 0) return nullptr;
+  for (int m = 1; m < maximum_step; ++m) {
+    if (run.append_next_row(m) < 0 || run.record_difference() < 0) return nullptr;
+    if (run.converged()) return run.newest_diagonal();
+    if (run.difference_grew()) return run.previous_diagonal();
   }
-  return diagonal_value(self, m);
+  return run.newest_diagonal();
 }
 
 PyObject* integrator_dynamic_programming(PyObject* op, PyObject* const* args, Py_ssize_t nargs,

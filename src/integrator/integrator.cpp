@@ -2,6 +2,7 @@
 
 #include "capi/binding.hpp"
 #include "capi/ref.hpp"
+#include "capi/static_type.hpp"
 #include "capi/traceback.hpp"
 
 namespace pelorand {
@@ -279,7 +280,7 @@ int integrator_type_ready() {
     if (signature_ready(integrator_methods[i]->signature) < 0) return -1;
     integrator_method_defs[i] = method_def(*integrator_methods[i]);
   }
-  return PyType_Ready(&IntegratorType);
+  return static_type_ready(&IntegratorType);
 }
 
 }  // namespace pelorand

@@ -149,10 +149,17 @@ PyObject* integrator_generate_key(IntegratorObject*, int m, int k) {
 }
 
 LDFloat integrator_T(IntegratorObject* self, int m, int k) {
+  // Entries placed in the memo can make the recursion as deep as the level:
+  // the interpreter's C recursion limit ends it before the stack does.
+  int status = -1;
   LDFloat value;
-  if (compute_entry(self, m, k, &value) < 0) {
+  if (!Py_EnterRecursiveCall(" while computing a Romberg entry")) {
+    status = compute_entry(self, m, k, &value);
+    Py_LeaveRecursiveCall();
+  }
+  if (status < 0) {
     add_traceback(kTraceT);
-    return 0;
+    return LDFloat();
   }
   return value;
 }

@@ -6,9 +6,9 @@ namespace pelorand {
 
 namespace {
 
-// Builtin integrands never return to the eval loop, so Ctrl-C is noticed
-// only if the sum itself looks for it.
-constexpr int kSignalCheckMask = 4096 - 1;
+// Builtin integrands never return to the eval loop, so Ctrl-C and other
+// threads get their turn only if the sum itself offers it, every so often.
+constexpr int kYieldMask = 4096 - 1;
 
 // Calls the integrand held in the record with one float. The field is read
 // before every call, so a garbage-collector clear that replaces it with None
@@ -67,7 +67,13 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
   fb.reset();
 
   for (int i = 1; i < n; ++i) {
-    if ((i & kSignalCheckMask) == 0 && PyErr_CheckSignals() < 0) return -1;
+    if ((i & kYieldMask) == 0) {
+      // Whether a thread waits for the lock cannot be told through the C API;
+      // releasing it costs far less than the 4096 samples in between.
+      Py_BEGIN_ALLOW_THREADS
+      Py_END_ALLOW_THREADS
+      if (PyErr_CheckSignals() < 0) return -1;
+    }
     // The sample point is formed in extended precision, product first, and
     // rounded to a double only once, when it is handed to the integrand.
     Ref fx = Ref::steal(call(static_cast<double>(a + static_cast<LDFloat>(i) * h)));

@@ -2,9 +2,11 @@
 # and extension suffix from it. A pyenv shim that exists but cannot run
 # (because 3.12 is not the active pyenv version) is skipped, not trusted.
 #
-# Sets: PELORAND_PYTHON (interpreter), PELORAND_PYTHON_INCLUDE, PELORAND_EXT_SUFFIX.
+# Sets: PELORAND_PYTHON (interpreter), PELORAND_PYTHON_INCLUDE, PELORAND_EXT_SUFFIX,
+# PELORAND_PYTHON_LIBRARY (the import library, used on Windows only).
 
-set(_probe "import sys, sysconfig; assert sys.version_info[:2] == (3, 12); print(sys.executable); print(sysconfig.get_paths()['include']); print(sysconfig.get_config_var('EXT_SUFFIX'))")
+# The fourth line, the import library, is needed on Windows only.
+set(_probe "import os, sys, sysconfig; assert sys.version_info[:2] == (3, 12); print(sys.executable); print(sysconfig.get_paths()['include']); print(sysconfig.get_config_var('EXT_SUFFIX')); print(os.path.join(sys.base_prefix, 'libs', 'python312.lib').replace(os.sep, '/'))")
 
 function(_pelorand_try_python candidate)
   if(DEFINED _pelorand_found OR NOT candidate)
@@ -20,6 +22,7 @@ function(_pelorand_try_python candidate)
   list(GET lines 0 exe)
   list(GET lines 1 inc)
   list(GET lines 2 suffix)
+  list(GET lines 3 library)
   if(NOT EXISTS "${inc}/Python.h")
     message(STATUS "Skipping ${exe}: no Python.h under ${inc}")
     return()
@@ -28,6 +31,7 @@ function(_pelorand_try_python candidate)
   set(PELORAND_PYTHON "${exe}" CACHE FILEPATH "CPython 3.12 interpreter" FORCE)
   set(PELORAND_PYTHON_INCLUDE "${inc}" CACHE PATH "CPython 3.12 headers" FORCE)
   set(PELORAND_EXT_SUFFIX "${suffix}" CACHE STRING "Extension module suffix" FORCE)
+  set(PELORAND_PYTHON_LIBRARY "${library}" CACHE FILEPATH "CPython 3.12 import library (Windows)" FORCE)
 endfunction()
 
 # An explicit choice wins (a wheel build names the interpreter that runs it

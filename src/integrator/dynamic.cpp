@@ -66,8 +66,7 @@ int sub_problem_impl(PyObject* lst_pre, LDFloat first_current, PyObject* lst_cur
   for (Py_ssize_t index = 0; index < PyList_GET_SIZE(lst_pre); ++index) {
     Ref up = Ref::borrow(PyList_GET_ITEM(lst_pre, index));
     const Py_ssize_t m = index + 1;
-    // 4^m, exactly: 4.0 for the first order.
-    const double weight = std::exp2(2.0 * static_cast<double>(m));
+    const double weight = power_of_four(m);
     // The one extended-precision operation of the step; the rest is float arithmetic.
     const double product = static_cast<double>(down * static_cast<LDFloat>(weight));
     const double denominator = weight - 1.0;

@@ -4,6 +4,9 @@
 
 #include <Python.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "capi/convert.hpp"
 #include "capi/function.hpp"
 
@@ -72,6 +75,11 @@ inline constexpr char kTraceSetstateCython[] = "Pelorand.Pelorand.__setstate_cyt
 // clear left as None; each sets the exception and returns -1.
 int fail_none_not_subscriptable();
 int fail_none_not_iterable();
+
+// 4^m as a double, exact with any maths library (infinite from m = 512 on).
+inline double power_of_four(Py_ssize_t m) {
+  return std::ldexp(1.0, static_cast<int>(2 * std::min<Py_ssize_t>(m, 1024)));
+}
 
 PyObject* integrator_generate_key(IntegratorObject* self, int m, int k);
 LDFloat integrator_T(IntegratorObject* self, int m, int k);

@@ -82,7 +82,7 @@ int compute_entry(IntegratorObject* self, int m, int k, LDFloat* out) {
     if (PyErr_Occurred()) return -1;
     const LDFloat coarser = self->ops->_T(self, m - 1, k);
     if (PyErr_Occurred()) return -1;
-    const double power = std::exp2(2.0 * m);
+    const double power = power_of_four(m);
     // The denominator is a double: from m = 27 on it rounds to the power itself.
     value = (static_cast<LDFloat>(power) * finer - coarser) / static_cast<LDFloat>(power - 1.0);
   }

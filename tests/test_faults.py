@@ -10,8 +10,6 @@ import math
 import sys
 import unittest
 
-from support import run_python
-
 try:
     import _testcapi
 except ImportError:
@@ -118,6 +116,8 @@ def start_up(window):
 
 
 def child(call):
+    # Imported here: support imports Pelorand, which the children must not do before they sweep.
+    from support import run_python
     done = run_python(f"import test_faults; test_faults.{call}")
     return done.stdout, (done.returncode or done.stderr) and f"exit {done.returncode}: {done.stderr[-3000:]}"
 

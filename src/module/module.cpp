@@ -35,6 +35,7 @@ int64_t interpreter_id = -1;
 PyObject* module_object = nullptr;  // while held, the module counts as initialised
 PyObject* module_dict = nullptr;
 bool strings_made = false;
+bool registered_bare_name = false;  // by this exec step, in sys.modules
 
 // Names the start-up uses, made once and kept for the life of the process.
 struct ModuleStrings {
@@ -166,8 +167,23 @@ int register_bare_name(PyObject* module) {
   PyObject* modules = PyImport_GetModuleDict();  // borrowed
   if (!modules) return -1;
   if (PyDict_GetItemWithError(modules, strings.module_name)) return 0;
-  if (PyErr_Occurred()) return -1;
-  return PyDict_SetItem(modules, strings.module_name, module);
+  if (PyErr_Occurred() || PyDict_SetItem(modules, strings.module_name, module) < 0) return -1;
+  registered_bare_name = true;
+  return 0;
+}
+
+// After a failed exec step: a later import must not find the half-built
+// module under the bare name. Keeps the pending exception.
+void forget_bare_name(PyObject* module) {
+  if (!registered_bare_name) return;
+  registered_bare_name = false;
+  PyObject* error = PyErr_GetRaisedException();
+  PyObject* modules = PyImport_GetModuleDict();  // borrowed
+  if (modules && PyDict_GetItemWithError(modules, strings.module_name) == module) {
+    PyDict_DelItem(modules, strings.module_name);
+  }
+  PyErr_Clear();
+  PyErr_SetRaisedException(error);
 }
 
 int ready_class(PyObject*) { return integrator_type_ready(); }
@@ -370,6 +386,7 @@ int module_exec(PyObject* module) {
   for (ExecStep step : kExecSteps) {
     if (step(module) == 0) continue;
     if (strings_made) add_traceback("init Pelorand");
+    forget_bare_name(module);
     // Forgotten, so that the next import runs the exec step again from the start.
     Py_CLEAR(module_object);
     return -1;

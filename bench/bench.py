@@ -347,13 +347,11 @@ def module_directory(module, given):
         if path is None:
             sys.exit(f"bench.py: no {module} module in {given}")
         return os.path.dirname(os.path.abspath(path))
-    import importlib.util
-
-    spec = importlib.util.find_spec(module)
-    if spec is None or not spec.origin:
-        sys.exit(f"bench.py: {module} is not on sys.path: name its build folder "
-                 f"({'--build' if module == 'Pelorand' else '--floor-build'}) or set PYTHONPATH")
-    return os.path.dirname(os.path.abspath(spec.origin))
+    for directory in sys.path:
+        if os.path.isdir(directory or ".") and found_in(directory or ".", module):
+            return os.path.abspath(directory or ".")
+    sys.exit(f"bench.py: {module} is not on sys.path: name its build folder "
+             f"({'--build' if module == 'Pelorand' else '--floor-build'}) or set PYTHONPATH")
 
 
 def digest(path):

@@ -125,15 +125,20 @@ class Counted:
         return self.f(x)
 
 
+def grids_evaluated(method, obj):
+    """The trapezoid grids a finished run of `method` evaluated: the rows of
+    its table, or the T(0, k) in its memo."""
+    if method == "dynamic_programming":
+        return len(obj.romberg_table)
+    return sum(1 for key in obj.romberg_map if key.startswith("0-"))
+
+
 def grids_of(method, f, recursive_precision):
     """How many trapezoid grids a run evaluates, found by counting its calls.
     The floor and the Python scheme then evaluate exactly those grids."""
     counted = Counted(f)
     _, obj = run_ours(method, counted, precision_for(method, recursive_precision))
-    if method == "dynamic_programming":
-        grids = len(obj.romberg_table)
-    else:
-        grids = sum(1 for key in obj.romberg_map if key.startswith("0-"))
+    grids = grids_evaluated(method, obj)
     if counted.calls != calls_for(grids):
         sys.exit(f"bench.py: {method} with {f!r} made {counted.calls} calls, "
                  f"not the {calls_for(grids)} of {grids} grids")
@@ -283,10 +288,9 @@ def instructions_child(contestant, index, rows):
         obj = Pelorand(A, B, precision, f)
         if contestant == "dynamic_programming":
             obj.dynamic_programming(rows)
-            grids = len(obj.romberg_table)
         else:
             obj.recursive()
-            grids = sum(1 for key in obj.romberg_map if key.startswith("0-"))
+        grids = grids_evaluated(contestant, obj)
     elif contestant == "floor":
         calls, _ = floor(f, A, B, rows)
         grids = rows if calls == calls_for(rows) else None

@@ -11,12 +11,15 @@ numbers or expressions such as math.pi.
 import argparse
 import math
 import sys
+from collections.abc import Callable, Sequence
 
 from Pelorand import Pelorand
 
 METHODS = ("recursive", "dynamic_programming")
 
-CLASSICS = [  # name, integrand, a, b, exact value
+Integrand = Callable[[float], float]
+
+CLASSICS: list[tuple[str, Integrand, float, float, float]] = [  # name, integrand, a, b, exact value
     ("x**3 - 2*x + 1 on [0, 2]", lambda x: x**3 - 2 * x + 1, 0.0, 2.0, 2.0),
     ("sin(x) on [0, pi]", math.sin, 0.0, math.pi, 2.0),
     ("exp(x) on [0, 1]", math.exp, 0.0, 1.0, math.e - 1),
@@ -27,22 +30,22 @@ CLASSICS = [  # name, integrand, a, b, exact value
 
 class Counted:
     """Wraps an integrand to count its calls."""
-    def __init__(self, f):
+    def __init__(self, f: Integrand) -> None:
         self.f, self.calls = f, 0
 
-    def __call__(self, x):
+    def __call__(self, x: float) -> float:
         self.calls += 1
         return self.f(x)
 
 
-def rows_and_differences(obj, method):
+def rows_and_differences(obj: Pelorand, method: str) -> tuple[list[list[float]], list[float]]:
     """The Romberg table as rows of (T(r), R(r, 1), ..., R(r, r)), and the
     successive differences of the diagonal. The memo of recursive() holds
     T(m, k) under "m-k"; row r of the table is T(0, r), T(1, r - 1), ..., T(r, 0)."""
     if method == "dynamic_programming":
         return obj.romberg_table, obj.precision_table
     memo = obj.romberg_map
-    rows = []
+    rows: list[list[float]] = []
     while f"0-{len(rows)}" in memo:
         r = len(rows)
         rows.append([memo[f"{j}-{r - j}"] for j in range(r + 1) if f"{j}-{r - j}" in memo])
@@ -50,7 +53,7 @@ def rows_and_differences(obj, method):
     return rows, [abs(b - a) for a, b in zip(diagonal, diagonal[1:])]
 
 
-def show_table(obj, method, a, b):
+def show_table(obj: Pelorand, method: str, a: float, b: float) -> None:
     rows, differences = rows_and_differences(obj, method)
     print(f"    {'steps':>7} {'step size':>12}   entries")
     for r, row in enumerate(rows):
@@ -59,12 +62,13 @@ def show_table(obj, method, a, b):
     print("    differences: " + ", ".join(f"{d:.3e}" for d in differences))
 
 
-def integrate(name, f, a, b, precision, methods, exact=None, show=False):
+def integrate(name: str, f: Integrand, a: float, b: float, precision: float, methods: Sequence[str],
+              exact: float | None = None, show: bool = False) -> None:
     print(name)
     for method in methods:
         counted = Counted(f)
         obj = Pelorand(a, b, precision, counted)
-        result = getattr(obj, method)()
+        result = obj.recursive() if method == "recursive" else obj.dynamic_programming()
         line = f"  {method:<20} {result:<22.17g} {counted.calls:>9} calls"
         if exact is not None:
             line += f"   exact {exact:.17g}   error {result - exact:+.2e}"
@@ -73,7 +77,7 @@ def integrate(name, f, a, b, precision, methods, exact=None, show=False):
             show_table(obj, method, a, b)
 
 
-def evaluate(text, what):
+def evaluate(text: str, what: str) -> float:
     """Evaluates `text` with only math in scope to a float, or exits with one line."""
     try:
         return float(eval(compile(text, f"<{what}>", "eval"), {"__builtins__": {}, "math": math}))
@@ -81,8 +85,8 @@ def evaluate(text, what):
         sys.exit(f"integrate.py: error: malformed {what} {text!r}: {error}")
 
 
-def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+def main(argv: Sequence[str] | None = None) -> None:
+    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n")[0])
     parser.add_argument("expression", nargs="?", help="integrand in x, e.g. 'math.sin(x)'")
     parser.add_argument("a", nargs="?", help="lower bound")
     parser.add_argument("b", nargs="?", help="upper bound")
@@ -102,7 +106,7 @@ def main(argv=None):
         code = compile(args.expression, "<expression>", "eval")
     except SyntaxError as error:
         sys.exit(f"integrate.py: error: malformed expression {args.expression!r}: {error.msg}")
-    scope = {"__builtins__": {}, "math": math}
+    scope: dict[str, object] = {"__builtins__": {}, "math": math}
     try:
         integrate(f"{args.expression} on [{args.a}, {args.b}]", lambda x: eval(code, scope, {"x": x}),
                   a, b, args.precision, methods, show=args.show)

@@ -95,12 +95,14 @@ struct PortableLimbs {
   }
 };
 
-// Fields: sig_ is the significand with its explicit integer bit; exp_ is 0
-// for zero, the biased exponent 1..0x7ffe for finite values (1 also for
-// subnormals, whose integer bit is clear), kSpecial for infinities and NaNs;
-// neg_ is the sign (0 or 1). All-zero bytes are +0.
+// Fields: sig_ is the significand with its explicit integer bit. se_ holds
+// the sign in bit 63 and, in its low 32 bits, an exponent code: 0 for zero,
+// the biased exponent 1..0x7ffe for finite values (1 also for subnormals,
+// whose integer bit is clear), kSpecial for infinities and NaNs. All-zero
+// bytes are +0.
 // kSpecial lies so far above the finite exponents that a product or sum
-// involving an infinity or NaN falls out of the fast paths' exponent checks.
+// involving an infinity or NaN falls out of the fast paths' exponent checks;
+// adding two se_ words adds the exponents and gives the sign of a product.
 template <class Limbs>
 class SoftExtended {
  public:
@@ -111,8 +113,7 @@ class SoftExtended {
     const uint32_t field = static_cast<uint32_t>(bits >> 52) & 0x7FF;
     if (field - 1 < 0x7FE) [[likely]] {
       sig_ = (bits << 11) | kTop;
-      exp_ = field + kDoubleOffset;
-      neg_ = static_cast<uint32_t>(bits >> 63);
+      se_ = (bits & kSign) | (field + kDoubleOffset);
     } else {
       *this = widen_rare(bits);
     }
@@ -122,106 +123,107 @@ class SoftExtended {
     const uint32_t u = i < 0 ? 0u - static_cast<uint32_t>(i) : static_cast<uint32_t>(i);
     const int width = std::bit_width(u);
     sig_ = (static_cast<uint64_t>(u) << 32) << (32 - width);
-    exp_ = width != 0 ? kBias - 1 + static_cast<uint32_t>(width) : 0;
-    neg_ = i < 0;
+    se_ = (static_cast<uint64_t>(static_cast<int64_t>(i)) & kSign) |
+          (width != 0 ? kBias - 1 + static_cast<uint32_t>(width) : 0);
   }
 
   explicit PELORAND_ALWAYS_INLINE operator double() const {
-    const uint32_t field = exp_ - kDoubleOffset;
+    const uint32_t field = exp_code(se_) - kDoubleOffset;
     if (field - 1 < 0x7FE) [[likely]] {
       const uint64_t kept = sig_ >> 11;
       const uint64_t up = ((sig_ & 0x7FF) + 0x3FF + (kept & 1)) >> 11;
       // The integer bit in `kept` adds the 1 taken off the exponent; a
       // rounding carry moves on into the exponent, up to infinity.
-      return std::bit_cast<double>((static_cast<uint64_t>(neg_) << 63) +
-                                   (static_cast<uint64_t>(field - 1) << 52) + kept + up);
+      return std::bit_cast<double>((se_ & kSign) + (static_cast<uint64_t>(field - 1) << 52) +
+                                   kept + up);
     }
-    return narrow_rare(*this);
+    return narrow_rare(sig_, se_);
   }
 
   static SoftExtended from_bits(uint16_t sign_exponent, uint64_t significand) {
     const uint32_t e = sign_exponent & 0x7FFFu;
-    uint32_t exp = e;
-    if (e == 0x7FFF) exp = kSpecial;
-    if (e == 0) exp = significand != 0 ? 1 : 0;
-    return make(significand, exp, sign_exponent >> 15);
+    uint32_t code = e;
+    if (e == 0x7FFF) code = kSpecial;
+    if (e == 0) code = significand != 0 ? 1 : 0;
+    return make(significand, (static_cast<uint64_t>(sign_exponent >> 15) << 63) | code);
   }
 
   uint16_t sign_exponent() const {
-    uint32_t e = exp_;
-    if (exp_ == kSpecial) e = 0x7FFF;
-    if (exp_ == 1 && (sig_ >> 63) == 0) e = 0;
-    return static_cast<uint16_t>((neg_ << 15) | e);
+    uint32_t e = exp_code(se_);
+    if (e == kSpecial) e = 0x7FFF;
+    if (e == 1 && (sig_ >> 63) == 0) e = 0;
+    return static_cast<uint16_t>(((se_ >> 63) << 15) | e);
   }
 
   uint64_t significand() const { return sig_; }
 
-  friend PELORAND_ALWAYS_INLINE SoftExtended operator+(const SoftExtended& a,
-                                                       const SoftExtended& b) {
+  friend PELORAND_ALWAYS_INLINE SoftExtended operator+(SoftExtended a, SoftExtended b) {
     return add(a, b, 0);
   }
-  friend PELORAND_ALWAYS_INLINE SoftExtended operator-(const SoftExtended& a,
-                                                       const SoftExtended& b) {
-    return add(a, b, 1);
+  friend PELORAND_ALWAYS_INLINE SoftExtended operator-(SoftExtended a, SoftExtended b) {
+    return add(a, b, kSign);
   }
 
-  friend PELORAND_ALWAYS_INLINE SoftExtended operator*(const SoftExtended& a,
-                                                       const SoftExtended& b) {
+  friend PELORAND_ALWAYS_INLINE SoftExtended operator*(SoftExtended a, SoftExtended b) {
     uint64_t lo;
     uint64_t hi = Limbs::mul(a.sig_, b.sig_, lo);
-    const uint32_t top = static_cast<uint32_t>(hi >> 63);
+    const uint64_t top = hi >> 63;
     if (top == 0) {
       hi = (hi << 1) | (lo >> 63);
       lo <<= 1;
     }
-    // Wraps to a huge value on underflow; an infinity or NaN lands far above.
-    const uint32_t exp = a.exp_ + b.exp_ + top - kBias;
+    // On underflow the exponent code wraps to a huge value; an infinity or
+    // NaN lands far above the finite range.
+    const uint64_t se = a.se_ + b.se_ + top - kBias;
     const uint64_t r = hi + round_up(hi, lo);
     // Zero and subnormal factors leave hi unnormalised; a carry out clears r.
-    if (exp - 1 < 0x7FFE && static_cast<int64_t>(hi & r) < 0) [[likely]] {
-      return make(r, exp, a.neg_ ^ b.neg_);
+    if (exp_code(se) - 1 < 0x7FFE && static_cast<int64_t>(hi & r) < 0) [[likely]] {
+      return make(r, se);
     }
-    return mul_rare(a, b);
+    return mul_rare(a.sig_, a.se_, b.sig_, b.se_);
   }
 
-  friend SoftExtended operator/(const SoftExtended& a, const SoftExtended& b) {
-    return div_rare(a, b);
+  friend SoftExtended operator/(SoftExtended a, SoftExtended b) {
+    return div_rare(a.sig_, a.se_, b.sig_, b.se_);
   }
 
-  friend SoftExtended operator-(const SoftExtended& x) { return make(x.sig_, x.exp_, x.neg_ ^ 1); }
-  friend SoftExtended fabs(const SoftExtended& x) { return make(x.sig_, x.exp_, 0); }
-  friend bool isnan(const SoftExtended& x) { return x.is_nan(); }
+  friend SoftExtended operator-(SoftExtended x) { return make(x.sig_, x.se_ ^ kSign); }
+  friend SoftExtended fabs(SoftExtended x) { return make(x.sig_, x.se_ & ~kSign); }
+  friend bool isnan(SoftExtended x) { return x.is_nan(); }
 
-  friend bool operator==(const SoftExtended& a, const SoftExtended& b) { return order(a, b) == 0; }
-  friend bool operator!=(const SoftExtended& a, const SoftExtended& b) { return order(a, b) != 0; }
-  friend bool operator<(const SoftExtended& a, const SoftExtended& b) { return order(a, b) == -1; }
-  friend bool operator>(const SoftExtended& a, const SoftExtended& b) { return order(a, b) == 1; }
-  friend bool operator<=(const SoftExtended& a, const SoftExtended& b) {
+  friend bool operator==(SoftExtended a, SoftExtended b) { return order(a, b) == 0; }
+  friend bool operator!=(SoftExtended a, SoftExtended b) { return order(a, b) != 0; }
+  friend bool operator<(SoftExtended a, SoftExtended b) { return order(a, b) == -1; }
+  friend bool operator>(SoftExtended a, SoftExtended b) { return order(a, b) == 1; }
+  friend bool operator<=(SoftExtended a, SoftExtended b) {
     const int o = order(a, b);
     return o == -1 || o == 0;
   }
-  friend bool operator>=(const SoftExtended& a, const SoftExtended& b) {
+  friend bool operator>=(SoftExtended a, SoftExtended b) {
     const int o = order(a, b);
     return o == 1 || o == 0;
   }
 
  private:
   static constexpr uint64_t kTop = uint64_t{1} << 63;
+  static constexpr uint64_t kSign = uint64_t{1} << 63;
   static constexpr uint64_t kQuiet = uint64_t{1} << 62;
   static constexpr uint32_t kBias = 16383;
   static constexpr uint32_t kSpecial = 0x10000;
   static constexpr uint32_t kDoubleOffset = 16383 - 1023;
 
   uint64_t sig_;
-  uint32_t exp_;
-  uint32_t neg_;
+  uint64_t se_;
 
-  static PELORAND_ALWAYS_INLINE SoftExtended make(uint64_t sig, uint32_t exp, uint32_t neg) {
+  static PELORAND_ALWAYS_INLINE SoftExtended make(uint64_t sig, uint64_t se) {
     SoftExtended r;
     r.sig_ = sig;
-    r.exp_ = exp;
-    r.neg_ = neg;
+    r.se_ = se;
     return r;
+  }
+
+  static PELORAND_ALWAYS_INLINE uint32_t exp_code(uint64_t se) {
+    return static_cast<uint32_t>(se);
   }
 
   // 1 when the bits below the last place, lo, call for rounding hi up
@@ -230,73 +232,92 @@ class SoftExtended {
     return lo > kTop - (hi & 1);
   }
 
-  bool is_special() const { return exp_ == kSpecial; }
-  bool is_nan() const { return exp_ == kSpecial && (sig_ << 1) != 0; }
-  bool is_inf() const { return exp_ == kSpecial && (sig_ << 1) == 0; }
-  bool is_zero() const { return exp_ == 0 || sig_ == 0; }
+  uint32_t neg() const { return static_cast<uint32_t>(se_ >> 63); }
+  bool is_special() const { return exp_code(se_) == kSpecial; }
+  bool is_nan() const { return is_special() && (sig_ << 1) != 0; }
+  bool is_inf() const { return is_special() && (sig_ << 1) == 0; }
+  bool is_zero() const { return exp_code(se_) == 0 || sig_ == 0; }
 
   // Unordered is 2.
-  static int order(const SoftExtended& a, const SoftExtended& b) {
+  static int order(SoftExtended a, SoftExtended b) {
     if (a.is_nan() || b.is_nan()) return 2;
     if (a.is_zero() && b.is_zero()) return 0;
-    if (a.neg_ != b.neg_) return a.neg_ ? -1 : 1;
+    if (a.neg() != b.neg()) return a.neg() ? -1 : 1;
     int magnitude = 0;
-    if (a.exp_ != b.exp_) {
-      magnitude = a.exp_ < b.exp_ ? -1 : 1;
+    if (exp_code(a.se_) != exp_code(b.se_)) {
+      magnitude = exp_code(a.se_) < exp_code(b.se_) ? -1 : 1;
     } else if (a.sig_ != b.sig_) {
       magnitude = a.sig_ < b.sig_ ? -1 : 1;
     }
-    return a.neg_ ? -magnitude : magnitude;
+    return a.neg() ? -magnitude : magnitude;
   }
 
-  // a + b, or a - b when flip is 1.
-  static PELORAND_ALWAYS_INLINE SoftExtended add(const SoftExtended& a, const SoftExtended& b,
-                                                uint32_t flip) {
-    uint32_t ea = a.exp_, eb = b.exp_;
-    uint64_t ma = a.sig_, mb = b.sig_;
-    uint32_t na = a.neg_, nb = b.neg_ ^ flip;
-    if (ea < eb) {
-      std::swap(ea, eb);
-      std::swap(ma, mb);
-      std::swap(na, nb);
+  // a + b, or a - b when flip is kSign. The two orders are separate copies
+  // of the fast path rather than a swap, which costs register moves.
+  static PELORAND_ALWAYS_INLINE SoftExtended add(SoftExtended a, SoftExtended b, uint64_t flip) {
+    const uint64_t sb = b.se_ ^ flip;
+    SoftExtended r;
+    const bool done = exp_code(a.se_) >= exp_code(sb) ? add_fast(a.sig_, a.se_, b.sig_, sb, r)
+                                                      : add_fast(b.sig_, sb, a.sig_, a.se_, r);
+    if (done) [[likely]] return r;
+    return add_rare(a.sig_, a.se_, b.sig_, b.se_, flip);
+  }
+
+  // The sum when both are finite, |a|'s exponent is not below |b|'s and the
+  // result is normal; false otherwise.
+  static PELORAND_ALWAYS_INLINE bool add_fast(uint64_t ma, uint64_t sa, uint64_t mb, uint64_t sb,
+                                              SoftExtended& out) {
+    const uint32_t d = exp_code(sa) - exp_code(sb);
+    if (d >= 64) {
+      out = make(ma, sa);
+      return exp_code(sb) == 0 && exp_code(sa) < 0x7FFF;  // a zero added to a finite value
     }
-    const uint32_t d = ea - eb;
-    if (d < 64) [[likely]] {
-      // b aligned to a, exactly: bh above a's last place, lo below it.
-      const uint64_t bh = mb >> d;
-      uint64_t lo = (mb << (63 - d)) << 1;
-      uint32_t exp = ea;
-      if (na == nb) {
-        uint64_t hi = ma + bh;
-        if (hi < bh) {
-          lo = (hi << 63) | (lo >> 1) | (lo & 1);
-          hi = (hi >> 1) | kTop;
-          ++exp;
-        }
-        const uint64_t r = hi + round_up(hi, lo);
-        if (exp < 0x7FFF && static_cast<int64_t>(hi & r) < 0) [[likely]] return make(r, exp, na);
-      } else {
-        const uint64_t borrow = lo != 0;
-        lo = 0 - lo;
-        uint64_t hi = ma - bh - borrow;
-        // Only when the exponents are equal can b be the larger.
-        if (hi > ma) {
-          hi = 0 - hi;
-          na ^= 1;
-        }
-        if (hi != 0) [[likely]] {
-          const int s = std::countl_zero(hi);
-          hi = (hi << s) | ((lo >> 1) >> (63 - s));
-          lo <<= s;
-          exp -= static_cast<uint32_t>(s);
-          const uint64_t r = hi + round_up(hi, lo);
-          if (exp - 1 < 0x7FFE && static_cast<int64_t>(r) < 0) [[likely]] return make(r, exp, na);
-        }
+    // b aligned to a, exactly: bh above a's last place, lo below it.
+    const uint64_t bh = mb >> d;
+    uint64_t lo = (mb << (63 - d)) << 1;
+    if (static_cast<int64_t>(sa ^ sb) >= 0) {
+      uint64_t hi = ma + bh;
+      if (hi < bh) {
+        lo = (hi << 63) | (lo >> 1) | (lo & 1);
+        hi = (hi >> 1) | kTop;
+        ++sa;
       }
-    } else if (eb == 0 && ea < 0x7FFF) {
-      return make(ma, ea, na);  // a zero added to a finite value
+      const uint64_t r = hi + round_up(hi, lo);
+      out = make(r, sa);
+      return exp_code(sa) < 0x7FFF && static_cast<int64_t>(hi & r) < 0;
     }
-    return add_rare(a, b, flip);
+    if (d >= 2) {
+      // |a| - |b| > 2^62 units of a's last place: one shift at most.
+      const uint64_t borrow = lo != 0;
+      lo = 0 - lo;
+      uint64_t hi = ma - bh - borrow;
+      if (static_cast<int64_t>(hi) >= 0) {
+        hi = (hi << 1) | (lo >> 63);
+        lo <<= 1;
+        --sa;
+      }
+      const uint64_t r = hi + round_up(hi, lo);
+      out = make(r, sa);
+      return exp_code(sa) - 1 < 0x7FFE && static_cast<int64_t>(r) < 0;
+    }
+    // d is 0 or 1: lo is 0 or 2^63, and 0 - lo == lo.
+    uint64_t hi = ma - bh - (lo >> 63);
+    // Only when the exponents are equal (lo == 0) can b be the larger.
+    if (hi > ma) {
+      hi = 0 - hi;
+      sa ^= kSign;
+    }
+    if (hi == 0) return false;
+    const int s = std::countl_zero(hi);
+    uint64_t r;
+    if (s == 0) {
+      r = hi + round_up(hi, lo);
+    } else {
+      r = (hi << s) | (lo >> (64 - s));  // exact
+      sa -= static_cast<uint64_t>(s);      // a borrow makes the code huge
+    }
+    out = make(r, sa);
+    return exp_code(sa) - 1 < 0x7FFE && static_cast<int64_t>(r) < 0;
   }
 
   // The general cases, out of line. Finite nonzero values are taken apart
@@ -306,23 +327,25 @@ class SoftExtended {
     int32_t e;
   };
 
-  static Parts parts(const SoftExtended& x) {
+  static Parts parts(SoftExtended x) {
     const int s = std::countl_zero(x.sig_);
-    return {x.sig_ << s, static_cast<int32_t>(x.exp_) - s};
+    return {x.sig_ << s, static_cast<int32_t>(exp_code(x.se_)) - s};
   }
 
-  static SoftExtended zero(uint32_t neg) { return make(0, 0, neg); }
-  static SoftExtended infinity(uint32_t neg) { return make(kTop, kSpecial, neg); }
+  static SoftExtended finite(uint64_t sig, uint32_t code, uint32_t neg) {
+    return make(sig, (static_cast<uint64_t>(neg) << 63) | code);
+  }
+  static SoftExtended zero(uint32_t neg) { return finite(0, 0, neg); }
+  static SoftExtended infinity(uint32_t neg) { return finite(kTop, kSpecial, neg); }
   // The x87 "real indefinite", the result of every invalid operation.
-  static SoftExtended indefinite() { return make(kTop | kQuiet, kSpecial, 1); }
+  static SoftExtended indefinite() { return finite(kTop | kQuiet, kSpecial, 1); }
 
   // The x87 picks the NaN with the larger significand, the positive one of
   // two equal ones, and quiets it; the sign is never flipped by subtraction.
-  static PELORAND_NOINLINE SoftExtended propagate_nan(const SoftExtended& a,
-                                                      const SoftExtended& b) {
+  static PELORAND_NOINLINE SoftExtended propagate_nan(SoftExtended a, SoftExtended b) {
     SoftExtended r = b;
     if (a.is_nan() &&
-        (!b.is_nan() || a.sig_ > b.sig_ || (a.sig_ == b.sig_ && a.neg_ == 0))) {
+        (!b.is_nan() || a.sig_ > b.sig_ || (a.sig_ == b.sig_ && a.neg() == 0))) {
       r = a;
     }
     r.sig_ |= kQuiet;
@@ -345,7 +368,7 @@ class SoftExtended {
     }
   }
 
-  // Rounds m = (hi:lo) / 2^63 times 2^(e - kBias), hi normalised, to the
+  // Rounds m = (hi:lo) / 2^127 times 2^(e - kBias), hi normalised, to the
   // format: one rounding, also for results that must be denormalised.
   static SoftExtended round_pack(uint32_t neg, int32_t e, uint64_t hi, uint64_t lo) {
     if (e >= 1) {
@@ -355,26 +378,30 @@ class SoftExtended {
         ++e;
       }
       if (e >= 0x7FFF) return infinity(neg);
-      return make(r, static_cast<uint32_t>(e), neg);
+      return finite(r, static_cast<uint32_t>(e), neg);
     }
     const int64_t shift = 1 - static_cast<int64_t>(e);
     shift_right_jam(hi, lo, shift > 128 ? 128 : static_cast<uint32_t>(shift));
     const uint64_t r = hi + round_up(hi, lo);
     if (r == 0) return zero(neg);
-    return make(r, 1, neg);  // exponent 1 whether or not it rounded up to normal
+    return finite(r, 1, neg);  // code 1 whether or not it rounded up to normal
   }
 
-  static PELORAND_NOINLINE SoftExtended add_rare(const SoftExtended& a, const SoftExtended& b,
-                                                 uint32_t flip) {
+  // Fields are passed one by one, so that the inline callers never build
+  // the operands in memory.
+  static PELORAND_NOINLINE SoftExtended add_rare(uint64_t ma, uint64_t sa, uint64_t mb,
+                                                 uint64_t sb, uint64_t flip) {
+    const SoftExtended a = make(ma, sa);
+    SoftExtended b = make(mb, sb);
     if (a.is_nan() || b.is_nan()) return propagate_nan(a, b);
-    const uint32_t nb = b.neg_ ^ flip;
-    if (a.is_inf()) return b.is_inf() && a.neg_ != nb ? indefinite() : a;
-    if (b.is_inf()) return infinity(nb);
-    if (b.is_zero()) return a.is_zero() ? zero(a.neg_ & nb) : a;
-    if (a.is_zero()) return make(b.sig_, b.exp_, nb);
+    b.se_ ^= flip;
+    if (a.is_inf()) return b.is_inf() && a.neg() != b.neg() ? indefinite() : a;
+    if (b.is_inf()) return b;
+    if (b.is_zero()) return a.is_zero() ? zero(a.neg() & b.neg()) : a;
+    if (a.is_zero()) return b;
 
     Parts x = parts(a), y = parts(b);
-    uint32_t nx = a.neg_, ny = nb;
+    uint32_t nx = a.neg(), ny = b.neg();
     if (x.e < y.e || (x.e == y.e && x.m < y.m)) {
       std::swap(x, y);
       std::swap(nx, ny);
@@ -397,7 +424,7 @@ class SoftExtended {
     uint64_t lo = 0 - bl;
     uint64_t hi = x.m - bh - (bl != 0);
     if (hi == 0 && lo == 0) return zero(0);
-    int s = hi != 0 ? std::countl_zero(hi) : 64 + std::countl_zero(lo);
+    const int s = hi != 0 ? std::countl_zero(hi) : 64 + std::countl_zero(lo);
     if (s >= 64) {
       hi = lo << (s - 64);
       lo = 0;
@@ -408,9 +435,11 @@ class SoftExtended {
     return round_pack(nx, x.e - s, hi, lo);
   }
 
-  static PELORAND_NOINLINE SoftExtended mul_rare(const SoftExtended& a, const SoftExtended& b) {
+  static PELORAND_NOINLINE SoftExtended mul_rare(uint64_t ma, uint64_t sa, uint64_t mb,
+                                                 uint64_t sb) {
+    const SoftExtended a = make(ma, sa), b = make(mb, sb);
     if (a.is_nan() || b.is_nan()) return propagate_nan(a, b);
-    const uint32_t neg = a.neg_ ^ b.neg_;
+    const uint32_t neg = a.neg() ^ b.neg();
     if (a.is_inf() || b.is_inf()) return a.is_zero() || b.is_zero() ? indefinite() : infinity(neg);
     if (a.is_zero() || b.is_zero()) return zero(neg);
     const Parts x = parts(a), y = parts(b);
@@ -425,9 +454,11 @@ class SoftExtended {
     return round_pack(neg, e, hi, lo);
   }
 
-  static PELORAND_NOINLINE SoftExtended div_rare(const SoftExtended& a, const SoftExtended& b) {
+  static PELORAND_NOINLINE SoftExtended div_rare(uint64_t ma, uint64_t sa, uint64_t mb,
+                                                 uint64_t sb) {
+    const SoftExtended a = make(ma, sa), b = make(mb, sb);
     if (a.is_nan() || b.is_nan()) return propagate_nan(a, b);
-    const uint32_t neg = a.neg_ ^ b.neg_;
+    const uint32_t neg = a.neg() ^ b.neg();
     if (a.is_inf()) return b.is_inf() ? indefinite() : infinity(neg);
     if (b.is_inf()) return zero(neg);
     if (b.is_zero()) return a.is_zero() ? indefinite() : infinity(neg);
@@ -454,19 +485,21 @@ class SoftExtended {
   }
 
   static PELORAND_NOINLINE SoftExtended widen_rare(uint64_t bits) {
-    const uint32_t neg = static_cast<uint32_t>(bits >> 63);
+    const uint64_t sign = bits & kSign;
     const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
     if ((bits & (uint64_t{0x7FF} << 52)) != 0) {
       // Infinity, or a NaN keeping its payload and quiet bit.
-      return make(kTop | (fraction << 11), kSpecial, neg);
+      return make(kTop | (fraction << 11), sign | kSpecial);
     }
-    if (fraction == 0) return zero(neg);
+    if (fraction == 0) return make(0, sign);
     const int width = std::bit_width(fraction);
-    return make(fraction << (64 - width), kDoubleOffset - 52 + static_cast<uint32_t>(width), neg);
+    return make(fraction << (64 - width),
+                sign | (kDoubleOffset - 52 + static_cast<uint32_t>(width)));
   }
 
-  static PELORAND_NOINLINE double narrow_rare(const SoftExtended& x) {
-    const uint64_t sign = static_cast<uint64_t>(x.neg_) << 63;
+  static PELORAND_NOINLINE double narrow_rare(uint64_t sig, uint64_t se) {
+    const SoftExtended x = make(sig, se);
+    const uint64_t sign = x.se_ & kSign;
     const uint64_t exponent = uint64_t{0x7FF} << 52;
     if (x.is_special()) {
       if (x.is_inf()) return std::bit_cast<double>(sign | exponent);

@@ -278,7 +278,7 @@ class SoftExtended {
     if (static_cast<int64_t>(sa ^ sb) >= 0) {
       uint64_t hi = ma + bh;
       if (hi < bh) {
-        lo = (hi << 63) | (lo >> 1) | (lo & 1);
+        lo = (hi << 63) | (lo >> 1);  // exact: with d < 64 the lowest bit of lo is clear
         hi = (hi >> 1) | kTop;
         ++sa;
       }

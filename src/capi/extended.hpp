@@ -120,11 +120,16 @@ class SoftExtended {
   }
 
   explicit SoftExtended(int i) {
-    const uint32_t u = i < 0 ? 0u - static_cast<uint32_t>(i) : static_cast<uint32_t>(i);
-    const int width = std::bit_width(u);
-    sig_ = (static_cast<uint64_t>(u) << 32) << (32 - width);
+    const uint64_t u = i < 0 ? 0u - static_cast<uint64_t>(i) : static_cast<uint64_t>(i);
+    if (u == 0) {
+      sig_ = 0;
+      se_ = 0;
+      return;
+    }
+    const int zeros = std::countl_zero(u);
+    sig_ = u << zeros;
     se_ = (static_cast<uint64_t>(static_cast<int64_t>(i)) & kSign) |
-          (width != 0 ? kBias - 1 + static_cast<uint32_t>(width) : 0);
+          (kBias + 63 - static_cast<uint32_t>(zeros));
   }
 
   explicit PELORAND_ALWAYS_INLINE operator double() const {
@@ -167,14 +172,14 @@ class SoftExtended {
   friend PELORAND_ALWAYS_INLINE SoftExtended operator*(SoftExtended a, SoftExtended b) {
     uint64_t lo;
     uint64_t hi = Limbs::mul(a.sig_, b.sig_, lo);
-    const uint64_t top = hi >> 63;
-    if (top == 0) {
-      hi = (hi << 1) | (lo >> 63);
-      lo <<= 1;
-    }
     // On underflow the exponent code wraps to a huge value; an infinity or
     // NaN lands far above the finite range.
-    const uint64_t se = a.se_ + b.se_ + top - kBias;
+    uint64_t se = a.se_ + b.se_ - (kBias - 1);
+    if (static_cast<int64_t>(hi) >= 0) {
+      hi = (hi << 1) | (lo >> 63);
+      lo <<= 1;
+      --se;
+    }
     const uint64_t r = hi + round_up(hi, lo);
     // Zero and subnormal factors leave hi unnormalised; a carry out clears r.
     if (exp_code(se) - 1 < 0x7FFE && static_cast<int64_t>(hi & r) < 0) [[likely]] {

@@ -1,20 +1,13 @@
-// The extended real of the integrator: the x87 80-bit format with a 64-bit
-// significand, rounding to nearest even and every exception masked, bit for
-// bit on every platform.
-//
-// pelorand::LDFloat is one of:
-//   HardExtended               x86/x86-64 with GCC or Clang: hardware long double;
-//   SoftExtended<Int128Limbs>  elsewhere, or with PELORAND_SOFT_EXTENDED=1;
-//   SoftExtended<PortableLimbs> with PELORAND_PORTABLE_LIMBS=1, or without __int128.
-// All of them can be used side by side; they agree on every valid encoding.
-// Unnormals, pseudo-NaNs and pseudo-infinities (no operation produces them)
-// are not handled as the x87 does.
+// x87 80-bit extended arithmetic (64-bit significand, nearest even, every
+// exception masked) with the same bits on every platform. LDFloat, chosen at
+// the end, is the hardware type on x86 with GCC or Clang.
 #pragma once
 
 #include <bit>
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #if defined(_MSC_VER) && !defined(__clang__)
@@ -95,14 +88,6 @@ struct PortableLimbs {
   }
 };
 
-// Fields: sig_ is the significand with its explicit integer bit. se_ holds
-// the sign in bit 63 and, in its low 32 bits, an exponent code: 0 for zero,
-// the biased exponent 1..0x7ffe for finite values (1 also for subnormals,
-// whose integer bit is clear), kSpecial for infinities and NaNs. All-zero
-// bytes are +0.
-// kSpecial lies so far above the finite exponents that a product or sum
-// involving an infinity or NaN falls out of the fast paths' exponent checks;
-// adding two se_ words adds the exponents and gives the sign of a product.
 template <class Limbs>
 class SoftExtended {
  public:
@@ -145,6 +130,8 @@ class SoftExtended {
     return narrow_rare(sig_, se_);
   }
 
+  // Unnormals, pseudo-NaNs and pseudo-infinities, which no operation
+  // produces, are not read as the x87 reads them.
   static SoftExtended from_bits(uint16_t sign_exponent, uint64_t significand) {
     const uint32_t e = sign_exponent & 0x7FFFu;
     uint32_t code = e;
@@ -172,8 +159,8 @@ class SoftExtended {
   friend PELORAND_ALWAYS_INLINE SoftExtended operator*(SoftExtended a, SoftExtended b) {
     uint64_t lo;
     uint64_t hi = Limbs::mul(a.sig_, b.sig_, lo);
-    // On underflow the exponent code wraps to a huge value; an infinity or
-    // NaN lands far above the finite range.
+    // One addition gives the product's sign (bit 63) and exponent; it wraps
+    // to a huge code on underflow, and lands far above with an infinity or NaN.
     uint64_t se = a.se_ + b.se_ - (kBias - 1);
     if (static_cast<int64_t>(hi) >= 0) {
       hi = (hi << 1) | (lo >> 63);
@@ -214,10 +201,14 @@ class SoftExtended {
   static constexpr uint64_t kSign = uint64_t{1} << 63;
   static constexpr uint64_t kQuiet = uint64_t{1} << 62;
   static constexpr uint32_t kBias = 16383;
+  // Far enough above the finite exponents that any product or sum with an
+  // infinity or NaN fails the fast paths' exponent checks.
   static constexpr uint32_t kSpecial = 0x10000;
   static constexpr uint32_t kDoubleOffset = 16383 - 1023;
 
-  uint64_t sig_;
+  uint64_t sig_;  // with its explicit integer bit, clear in subnormals
+  // Sign in bit 63; low 32 bits: 0 for zero, the biased exponent 1..0x7ffe
+  // (1 for subnormals), kSpecial for infinities and NaNs. Zero bytes are +0.
   uint64_t se_;
 
   static PELORAND_ALWAYS_INLINE SoftExtended make(uint64_t sig, uint64_t se) {
@@ -612,6 +603,8 @@ class HardExtended {
 };
 #endif
 
+// PELORAND_PORTABLE_LIMBS=1 forces software without __int128, and
+// PELORAND_SOFT_EXTENDED=1 software with it where the compiler has it.
 #if defined(PELORAND_PORTABLE_LIMBS) && PELORAND_PORTABLE_LIMBS
 using LDFloat = SoftExtended<PortableLimbs>;
 #elif (defined(PELORAND_SOFT_EXTENDED) && PELORAND_SOFT_EXTENDED) || !PELORAND_HAVE_HARD_EXTENDED
@@ -623,5 +616,9 @@ using LDFloat = SoftExtended<PortableLimbs>;
 #else
 using LDFloat = HardExtended;
 #endif
+
+// Instances live in memory that Python's allocator zero-fills; no constructor runs.
+static_assert(std::is_trivially_copyable_v<LDFloat> && std::is_standard_layout_v<LDFloat> &&
+              sizeof(LDFloat) <= 16);
 
 }  // namespace pelorand

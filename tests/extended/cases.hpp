@@ -96,10 +96,11 @@ inline double bits_double(uint64_t u) {
 // The top `keep` bits of m, 1 <= keep <= 64.
 inline uint64_t leading(uint64_t m, uint32_t keep) { return keep == 64 ? m : m & ~(kAll >> keep); }
 
+// Each random draw is a statement of its own: the compiler chooses the order
+// in which function arguments are evaluated, and the case set must not vary.
+
 // Significands of many shapes: uniform, short (ties in products), runs of
 // ones or zeros at the bottom (carries and ties), near powers of two.
-// Each draw is a statement of its own: the order in which function
-// arguments are evaluated is up to the compiler, the case set must not be.
 inline uint64_t shaped(Random& r) {
   const uint64_t u = r.next();
   const uint32_t kind = r.below(8);

@@ -296,24 +296,25 @@ class SoftExtended {
       out = make(r, sa);
       return exp_code(sa) - 1 < 0x7FFE && static_cast<int64_t>(r) < 0;
     }
-    // d is 0 or 1: lo is 0 or 2^63, and 0 - lo == lo.
-    uint64_t hi = ma - bh - (lo >> 63);
-    // Only when the exponents are equal (lo == 0) can b be the larger.
-    if (hi > ma) {
-      hi = 0 - hi;
-      sa ^= kSign;
+    // d is 0 or 1: the difference 2^d * ma - mb is exact in 65 bits.
+    const uint64_t x = ma << d;
+    uint64_t t = x - mb;
+    if (x < mb) {
+      if (d == 0) {  // b is the larger
+        t = 0 - t;
+        sa ^= kSign;
+      }
+    } else if (d != 0 && static_cast<int64_t>(ma) < 0) {  // 65 bits: a one above t
+      const uint64_t hi = kTop | (t >> 1);
+      const uint64_t r = hi + round_up(hi, t << 63);
+      out = make(r, sa);
+      return exp_code(sa) - 1 < 0x7FFE && static_cast<int64_t>(r) < 0;
     }
-    if (hi == 0) return false;
-    const int s = std::countl_zero(hi);
-    uint64_t r;
-    if (s == 0) {
-      r = hi + round_up(hi, lo);
-    } else {
-      r = (hi << s) | (lo >> (64 - s));  // exact
-      sa -= static_cast<uint64_t>(s);      // a borrow makes the code huge
-    }
-    out = make(r, sa);
-    return exp_code(sa) - 1 < 0x7FFE && static_cast<int64_t>(r) < 0;
+    if (t == 0) return false;
+    const int s = std::countl_zero(t);
+    sa -= d + static_cast<uint64_t>(s);  // a borrow makes the code huge
+    out = make(t << s, sa);
+    return exp_code(sa) - 1 < 0x7FFE;
   }
 
   // The general cases, out of line. Finite nonzero values are taken apart

@@ -1,6 +1,7 @@
 """Boundary operations Python cannot reach directly, through the test-only probe."""
 import collections
 import math
+import struct
 import unittest
 
 import _pelorand_probe as probe
@@ -34,6 +35,15 @@ class Boundary(unittest.TestCase):
                 P(value, 0, 1.0, lambda x: calls.append(x) or 0.0).dynamic_programming(1)
                 self.assertEqual(calls, [expected, 0.0])
                 self.assertIs(type(calls[0]), float)
+
+    def test_nan_bounds_reach_the_integrand_unchanged(self):
+        # Signalling NaNs too: widening and rounding back must not quiet them.
+        for a, b in (("7ff0000000000001", "fff4000000000abc"), ("7ff8000000000000", "fff8000000000001")):
+            with self.subTest(a=a, b=b):
+                calls = []
+                bound = [struct.unpack(">d", bytes.fromhex(text))[0] for text in (a, b)]
+                P(*bound, 1e-3, lambda x: calls.append(struct.pack(">d", x).hex()) or 0.0).dynamic_programming(1)
+                self.assertEqual(calls, [a, b])
 
     def test_value_to_float(self):
         for value, expected in (("1_000.5", 1000.5), (" 2.5 ", 2.5), (b" 2.5 ", 2.5), (bytearray(b"7"), 7.0),

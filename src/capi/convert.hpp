@@ -7,14 +7,9 @@
 
 #include <Python.h>
 
-#include <cfloat>
+#include "capi/extended.hpp"
 
 namespace pelorand {
-
-// The x87 80-bit extended real that bounds, steps, sample points and
-// extrapolation products are held in.
-using LDFloat = long double;
-static_assert(LDBL_MANT_DIG == 64, "LDFloat must be the x87 80-bit extended type");
 
 // The per-sample helpers are inline: they run once per integrand call.
 
@@ -24,7 +19,7 @@ inline double value_to_double(PyObject* obj) {
 }
 
 // Every value reaches the integrator through a double, widened exactly.
-inline LDFloat value_to_ldfloat(PyObject* obj) { return value_to_double(obj); }
+inline LDFloat value_to_ldfloat(PyObject* obj) { return LDFloat(value_to_double(obj)); }
 
 // Rounds to the nearest double (ties to even) and boxes it.
 inline PyObject* ldfloat_to_value(LDFloat x) {

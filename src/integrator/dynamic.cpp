@@ -68,7 +68,7 @@ int sub_problem_impl(PyObject* lst_pre, LDFloat first_current, PyObject* lst_cur
     const Py_ssize_t m = index + 1;
     const double weight = power_of_four(m);
     // The one extended-precision operation of the step; the rest is float arithmetic.
-    const double product = static_cast<double>(down * static_cast<LDFloat>(weight));
+    const double product = static_cast<double>(down * LDFloat(weight));
     const double denominator = weight - 1.0;
     double elem;
     if (PyFloat_CheckExact(up.get())) {
@@ -87,7 +87,7 @@ int sub_problem_impl(PyObject* lst_pre, LDFloat first_current, PyObject* lst_cur
     }
     Ref boxed = Ref::steal(PyFloat_FromDouble(elem));
     if (!boxed || PyList_Append(lst_current, boxed.get()) < 0) return -1;
-    down = elem;
+    down = LDFloat(elem);
   }
   return 0;
 }

@@ -42,14 +42,14 @@ int construct(IntegratorObject* self, PyObject* args, PyObject* kwds) {
   Ref slots[kMaxParams];
   if (bind_arguments(cinit_signature, args, kwds, slots) < 0) return -1;
   // a, b, precision in order; nothing is stored until all three converted.
-  double reals[3];
+  LDFloat reals[3];
   for (int i = 0; i < 3; ++i) {
-    reals[i] = value_to_double(slots[i].get());
-    if (reals[i] == -1.0 && PyErr_Occurred()) return -1;
+    reals[i] = value_to_ldfloat(slots[i].get());
+    if (reals[i] == LDFloat(-1) && PyErr_Occurred()) return -1;
   }
-  self->_lower_bound = LDFloat(reals[0]);
-  self->_upper_bound = LDFloat(reals[1]);
-  self->_precision = LDFloat(reals[2]);
+  self->_lower_bound = reals[0];
+  self->_upper_bound = reals[1];
+  self->_precision = reals[2];
   Py_SETREF(self->_integrand, slots[3].release());
 
   PyObject* map = PyDict_New();

@@ -57,7 +57,7 @@ int read_entry(IntegratorObject* self, PyObject* key, LDFloat* out) {
   Ref value = Ref::steal(dict_item(map.get(), key));
   if (!value) return -1;
   const LDFloat entry = value_to_ldfloat(value.get());
-  if (entry == -1 && PyErr_Occurred()) return -1;
+  if (entry == LDFloat(-1) && PyErr_Occurred()) return -1;
   *out = entry;
   return 0;
 }
@@ -84,7 +84,7 @@ int compute_entry(IntegratorObject* self, int m, int k, LDFloat* out) {
     if (PyErr_Occurred()) return -1;
     const double power = power_of_four(m);
     // The denominator is a double: from m = 27 on it rounds to the power itself.
-    value = (static_cast<LDFloat>(power) * finer - coarser) / static_cast<LDFloat>(power - 1.0);
+    value = (LDFloat(power) * finer - coarser) / LDFloat(power - 1.0);
   }
 
   {
@@ -101,7 +101,7 @@ int compute_entry(IntegratorObject* self, int m, int k, LDFloat* out) {
 int recursive_impl(IntegratorObject* self, double* result) {
   const LDFloat precision = self->_precision;
   // The strict test can never pass: refuse before doing any work.
-  if (!(precision > 0)) {
+  if (!(precision > LDFloat())) {
     Ref shown = Ref::steal(ldfloat_to_value(precision));
     if (shown) {
       PyErr_Format(PyExc_ValueError,
@@ -115,13 +115,13 @@ int recursive_impl(IntegratorObject* self, double* result) {
     const LDFloat current = self->ops->_T(self, m, 0);
     if (PyErr_Occurred()) return -1;
     // In extended precision: dynamic_programming() subtracts doubles instead.
-    const LDFloat diff = std::fabs(current - previous);
+    const LDFloat diff = fabs(current - previous);
     if (diff < precision) {
       *result = static_cast<double>(current);
       return 0;
     }
     // Every later level inherits the NaN, so the loop could never end.
-    if (std::isnan(diff)) {
+    if (isnan(diff)) {
       PyErr_Format(PyExc_ValueError,
                    "recursive() cannot converge: the difference between T(%d, 0) and "
                    "T(%d, 0) is not a number",

@@ -44,7 +44,7 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
   }
   const int n = 1 << level;
   const LDFloat a = self->_lower_bound;
-  const LDFloat h = (self->_upper_bound - a) / n;
+  const LDFloat h = (self->_upper_bound - a) / LDFloat(n);
 
   IntegrandCaller call(self);
   Ref fa = Ref::steal(call(static_cast<double>(a)));
@@ -76,7 +76,7 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
     }
     // The sample point is formed in extended precision, product first, and
     // rounded to a double only once, when it is handed to the integrand.
-    Ref fx = Ref::steal(call(static_cast<double>(a + static_cast<LDFloat>(i) * h)));
+    Ref fx = Ref::steal(call(static_cast<double>(a + LDFloat(i) * h)));
     if (!fx) return -1;
     if (PyFloat_CheckExact(fx.get())) {
       sum += PyFloat_AS_DOUBLE(fx.get());
@@ -90,7 +90,7 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
     sum = value_to_double(total.get());
     if (sum == -1.0 && PyErr_Occurred()) return -1;
   }
-  *out = h * static_cast<LDFloat>(sum);
+  *out = h * LDFloat(sum);
   return 0;
 }
 

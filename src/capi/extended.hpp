@@ -130,6 +130,11 @@ class SoftExtended {
     return narrow_rare(sig_, se_);
   }
 
+  // The conversion, for a value that an operation produced.
+  friend PELORAND_ALWAYS_INLINE double result_to_double(SoftExtended x) {
+    return static_cast<double>(x);
+  }
+
   // Unnormals, pseudo-NaNs and pseudo-infinities, which no operation
   // produces, are not read as the x87 reads them.
   static SoftExtended from_bits(uint16_t sign_exponent, uint64_t significand) {
@@ -547,6 +552,12 @@ class HardExtended {
     if (fraction == 0) fraction = uint64_t{1} << 51;
     return std::bit_cast<double>((static_cast<uint64_t>(sign_exponent() >> 15) << 63) |
                                  (uint64_t{0x7FF} << 52) | fraction);
+  }
+
+  // The conversion, for a value that an operation produced: that is never a
+  // signalling NaN, so the hardware's own rounding gives the same bits.
+  friend PELORAND_ALWAYS_INLINE double result_to_double(HardExtended x) {
+    return static_cast<double>(x.v_);
   }
 
   static HardExtended from_bits(uint16_t sign_exponent, uint64_t significand) {

@@ -76,7 +76,7 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
     }
     // The sample point is formed in extended precision, product first, and
     // rounded to a double only once, when it is handed to the integrand.
-    Ref fx = Ref::steal(call(static_cast<double>(a + LDFloat(i) * h)));
+    Ref fx = Ref::steal(call(result_to_double(a + LDFloat(i) * h)));
     if (!fx) return -1;
     if (PyFloat_CheckExact(fx.get())) {
       sum += PyFloat_AS_DOUBLE(fx.get());

@@ -119,13 +119,15 @@ class TableRun {
   bool difference_grew() const { return differences_ >= 2 && difference_ > earlier_difference_; }
 
   // float() of the diagonal entry of the newest row, or of the row before it.
-  PyObject* newest_diagonal() const { return diagonal(row_.get()); }
-  PyObject* previous_diagonal() const { return diagonal(previous_row_.get()); }
+  PyObject* newest_diagonal() const { return value_to_float(diagonal(row_.get()).get()); }
+  PyObject* previous_diagonal() const {
+    return value_to_float(diagonal(previous_row_.get()).get());
+  }
 
  private:
-  static PyObject* diagonal(PyObject* row) {
-    return value_to_float(PyList_GET_ITEM(row, PyList_GET_SIZE(row) - 1));
-  }
+  // The last entry of one of this call's own rows: never empty, and a float
+  // this call made.
+  static Ref diagonal(PyObject* row) { return Ref::steal(last_item(row)); }
   int check_tables(int m);
   int publish_row(PyObject* row);
 
@@ -217,10 +219,9 @@ int TableRun::append_next_row(int m) {
 }
 
 int TableRun::record_difference() {
-  const double newest = PyFloat_AS_DOUBLE(PyList_GET_ITEM(row_.get(), PyList_GET_SIZE(row_.get()) - 1));
-  const double before =
-      PyFloat_AS_DOUBLE(PyList_GET_ITEM(previous_row_.get(), PyList_GET_SIZE(previous_row_.get()) - 1));
-  const double difference = std::fabs(newest - before);
+  // Python's subtraction of two floats, which is the subtraction of doubles.
+  const double difference = std::fabs(PyFloat_AS_DOUBLE(diagonal(row_.get()).get()) -
+                                      PyFloat_AS_DOUBLE(diagonal(previous_row_.get()).get()));
   Ref boxed = Ref::steal(PyFloat_FromDouble(difference));
   if (!boxed) return -1;
   Ref precision_table = Ref::borrow(self_->_precision_table);

@@ -638,8 +638,8 @@ class SamplePoints {
 };
 
 // Fused when a and h allow: Q = i * m(h) and a's significand are integers in
-// a frame whose unit is fixed per grid, so the sum is exact in 128 bits and
-// each rounding acts on an integer: Q's to 64 bits, then the sum's to 64 and 53.
+// a frame whose unit is fixed per grid, so the sum is exact in 128 bits (a far
+// below Q jammed) and each rounding acts on integers: Q's, then the sum's twice.
 template <class Limbs>
 class SamplePoints<SoftExtended<Limbs>> {
   using X = SoftExtended<Limbs>;
@@ -656,18 +656,22 @@ class SamplePoints<SoftExtended<Limbs>> {
     int32_t unit = static_cast<int32_t>(ch) - static_cast<int32_t>(X::kBias) - 63;
     uint64_t sign = h.se_ & X::kSign;
     bool opposite = false;
+    bool shifted = false;
     if (a_normal) {
       const int32_t d = static_cast<int32_t>(ca) - static_cast<int32_t>(ch);
-      // a shifted up by d, or Q by -d, stays below 2^126 for any i < 2^31.
-      if (d > 62 || d < -31) return;
-      if (d >= 0) {
-        a_lo_ = a.sig_ << d;
-        a_hi_ = d == 0 ? 0 : a.sig_ >> (64 - d);
+      // a shifted up by d, or by d + kShift with Q by kShift: below 2^126 for
+      // any i < 2^31. Below d = -kShift every sum rounds at bit 30 or above,
+      // so a's bits below bit 0 may be jammed into it.
+      if (d > 62) return;
+      const int32_t up = d >= 0 ? d : d + kShift;
+      if (up >= 0) {
+        a_lo_ = a.sig_ << up;
+        a_hi_ = up == 0 ? 0 : a.sig_ >> (64 - up);
       } else {
-        a_lo_ = a.sig_;
-        shift_ = static_cast<uint32_t>(-d);
-        unit += d;
+        a_lo_ = up <= -64 ? 1 : (a.sig_ >> -up) | ((a.sig_ << (64 + up)) != 0);
       }
+      shifted = d < 0;
+      if (shifted) unit -= kShift;
       sign = a.se_ & X::kSign;
       opposite = ((a.se_ ^ h.se_) & X::kSign) != 0;
     }
@@ -679,17 +683,20 @@ class SamplePoints<SoftExtended<Limbs>> {
     // Q needs no rounding below limit_: its low tz(m(h)) bits are zero. At
     // most 2^30, so that a negative i, read as 2^31 or more, always exceeds it.
     limit_ = uint64_t{1} << (std::countr_zero(hs_) < 30 ? std::countr_zero(hs_) : 30);
-    mode_ = (opposite ? kOpposite : kSame) | (shift_ != 0 ? kShifted : kSame);
+    mode_ = (opposite ? kOpposite : kSame) | (shifted ? kShifted : kSame);
   }
 
   PELORAND_ALWAYS_INLINE double at(int i) const {
     if (mode_ == kSame) return fused<false, false>(i);
     if (mode_ == kOpposite) return fused<true, false>(i);
-    return at_rare(i);
+    if (mode_ == (kSame | kShifted)) return fused<false, true>(i);
+    if (mode_ == (kOpposite | kShifted)) return fused<true, true>(i);
+    return generic(i);
   }
 
  private:
   static constexpr uint32_t kSame = 0, kOpposite = 1, kShifted = 2, kGeneric = 4;
+  static constexpr int32_t kShift = 31;
 
   X a_;
   X h_;
@@ -698,7 +705,6 @@ class SamplePoints<SoftExtended<Limbs>> {
   uint64_t a_hi_ = 0;
   uint64_t limit_ = 0;
   uint64_t sign_base_ = 0;  // the sign bit and base << 52
-  uint32_t shift_ = 0;      // Q's frame offset when a's exponent is below h's
   uint32_t mode_ = kGeneric;
 
   template <bool opposite, bool shifted>
@@ -707,16 +713,16 @@ class SamplePoints<SoftExtended<Limbs>> {
     uint64_t hi = Limbs::mul_narrow(hs_, static_cast<uint32_t>(i), lo);
     if (hi >= limit_) {
       if (i < 0) return generic(i);
-      // Q has 64 + k bits: rounds to a multiple of 2^k, nearest even.
-      const int k = std::bit_width(hi);
-      const uint64_t step = uint64_t{1} << k;
-      const uint64_t t = lo + ((step >> 1) - 1) + ((lo >> k) & 1);
+      // Q has 64 + k bits, k from 1 (hi is at least limit_) to 31: rounds to
+      // a multiple of 2^k, nearest even.
+      const uint64_t step = uint64_t{2} << (63 - std::countl_zero(hi | 1));
+      const uint64_t t = lo + ((step >> 1) - 1) + ((lo & step) != 0);
       hi += t < lo;
       lo = t & (0 - step);
     }
     if constexpr (shifted) {
-      hi = (hi << shift_) | (lo >> (64 - shift_));
-      lo <<= shift_;
+      hi = (hi << kShift) | (lo >> (64 - kShift));
+      lo <<= kShift;
     }
     uint64_t vlo, vhi;
     if constexpr (opposite) {
@@ -747,12 +753,6 @@ class SamplePoints<SoftExtended<Limbs>> {
     const uint64_t t = sig + up;
     if (t < up) return generic(i);
     return std::bit_cast<double>(sign_base - (static_cast<uint64_t>(s) << 52) + (t >> 11));
-  }
-
-  PELORAND_NOINLINE double at_rare(int i) const {
-    if (mode_ == (kSame | kShifted)) return fused<false, true>(i);
-    if (mode_ == (kOpposite | kShifted)) return fused<true, true>(i);
-    return generic(i);
   }
 
   PELORAND_NOINLINE double generic(int i) const { return static_cast<double>(a_ + X(i) * h_); }

@@ -545,7 +545,7 @@ inline int32_t grid_index(Random& r, int32_t level) {
 
 inline Case sample_point_case(Random& r) {
   const int32_t level = r.between(0, 30);
-  switch (r.below(10)) {
+  switch (r.below(11)) {
     case 0:
     case 1:
     case 2: {  // the module's grids: h = (b - a) / 2^level
@@ -598,6 +598,18 @@ inline Case sample_point_case(Random& r) {
       const int32_t eh = (a.se & 0x7FFF) - level;
       const Bits h = normal(static_cast<uint16_t>((a.se & 0x8000) ^ 0x8000), eh, mh);
       return {a, h, clamped((int64_t{1} << level) + r.between(-3, 3))};
+    }
+    case 8: {  // a far below h, its top bit at the sum's 64-bit tie, its low bits beyond
+      const int32_t eh = kBias + r.between(-60, 60);
+      const Bits h = normal_in(r, eh, eh);
+      const int32_t i = grid_index(r, level);
+      const Reference p = Reference(i) * reference(h);
+      const int32_t ep = p.sign_exponent() & 0x7FFF;
+      const uint16_t sign = r.sign();
+      const int32_t ea = ep - 64 + r.between(-1, 1);
+      const uint64_t low = shaped(r) >> r.below(64);
+      const uint64_t ma = r.below(4) == 0 ? kTop : kTop | low;
+      return {normal(sign, ea, ma), h, i};
     }
     default: {  // results at the ends of the double range
       const bool top = r.below(2) == 0;

@@ -45,6 +45,13 @@ struct Int128Limbs {
     return static_cast<uint64_t>(p >> 64);
   }
 
+  static PELORAND_ALWAYS_INLINE uint64_t mul_narrow(uint64_t a, uint64_t b, uint64_t& lo) {
+    // Opaque to the caller's loop, whose counter b would otherwise become a
+    // 128-bit induction variable.
+    __asm__("" : "+r"(b));
+    return mul(a, b, lo);
+  }
+
   static uint64_t div(uint64_t hi, uint64_t lo, uint64_t d, uint64_t& rem) {
     const Wide n = (static_cast<Wide>(hi) << 64) | lo;
     const uint64_t q = static_cast<uint64_t>(n / d);
@@ -62,6 +69,13 @@ struct PortableLimbs {
     const uint64_t mid = (p00 >> 32) + (p01 & 0xFFFFFFFFu) + (p10 & 0xFFFFFFFFu);
     lo = (mid << 32) | (p00 & 0xFFFFFFFFu);
     return p11 + (p01 >> 32) + (p10 >> 32) + (mid >> 32);
+  }
+
+  // b below 2^32: two partial products instead of four.
+  static PELORAND_ALWAYS_INLINE uint64_t mul_narrow(uint64_t a, uint64_t b, uint64_t& lo) {
+    const uint64_t p0 = (a & 0xFFFFFFFFu) * b, p1 = (a >> 32) * b;
+    lo = p0 + (p1 << 32);
+    return (p1 >> 32) + (lo < p0);
   }
 
   // Schoolbook division in base 2^32: two quotient digits.
@@ -87,6 +101,9 @@ struct PortableLimbs {
     return q;
   }
 };
+
+template <class T>
+class SamplePoints;
 
 template <class Limbs>
 class SoftExtended {
@@ -202,6 +219,8 @@ class SoftExtended {
   }
 
  private:
+  friend class SamplePoints<SoftExtended>;
+
   static constexpr uint64_t kTop = uint64_t{1} << 63;
   static constexpr uint64_t kSign = uint64_t{1} << 63;
   static constexpr uint64_t kQuiet = uint64_t{1} << 62;
@@ -614,6 +633,141 @@ class HardExtended {
   }
 };
 #endif
+
+// The points a + i * h of one trapezoid grid as the integrand receives them:
+// at(i) is exactly result_to_double(a + T(i) * h), three roundings.
+template <class T>
+class SamplePoints {
+ public:
+  SamplePoints(T a, T h) : a_(a), h_(h) {}
+
+  PELORAND_ALWAYS_INLINE double at(int i) const { return result_to_double(a_ + T(i) * h_); }
+
+ private:
+  T a_;
+  T h_;
+};
+
+// Fused when a and h allow: Q = i * m(h) and a's significand are integers in
+// a frame whose unit is fixed per grid, so the sum is exact in 128 bits (a far
+// below Q jammed) and each rounding acts on integers: Q's, then the sum's twice.
+template <class Limbs>
+class SamplePoints<SoftExtended<Limbs>> {
+  using X = SoftExtended<Limbs>;
+
+ public:
+  SamplePoints(X a, X h) : a_(a), h_(h) {
+    const uint32_t ca = X::exp_code(a.se_), ch = X::exp_code(h.se_);
+    const bool a_zero = ca == 0 && a.sig_ == 0;
+    const bool a_normal = ca - 1 < 0x7FFE && static_cast<int64_t>(a.sig_) < 0;
+    const bool h_normal = ch - 1 < 0x7FFE && static_cast<int64_t>(h.sig_) < 0;
+    if (!h_normal || !(a_zero || a_normal)) return;
+    hs_ = h.sig_;
+    // Unbiased exponent of the frame's unit.
+    int32_t unit = static_cast<int32_t>(ch) - static_cast<int32_t>(X::kBias) - 63;
+    uint64_t sign = h.se_ & X::kSign;
+    bool opposite = false;
+    bool shifted = false;
+    if (a_normal) {
+      const int32_t d = static_cast<int32_t>(ca) - static_cast<int32_t>(ch);
+      // a shifted up by d, or by d + kShift with Q by kShift: below 2^126 for
+      // any i < 2^31. Below d = -kShift every sum rounds at bit 30 or above,
+      // so a's bits below bit 0 may be jammed into it.
+      if (d > 62) return;
+      const int32_t up = d >= 0 ? d : d + kShift;
+      if (up >= 0) {
+        a_lo_ = a.sig_ << up;
+        a_hi_ = up == 0 ? 0 : a.sig_ >> (64 - up);
+      } else {
+        a_lo_ = up <= -64 ? 1 : (a.sig_ >> -up) | ((a.sig_ << (64 + up)) != 0);
+      }
+      shifted = d < 0;
+      if (shifted) unit -= kShift;
+      sign = a.se_ & X::kSign;
+      opposite = ((a.se_ ^ h.se_) & X::kSign) != 0;
+    }
+    // The double's exponent field less one for a sum whose top bit is bit
+    // 127 of the frame: every sum from 2^64 to 2^127 units is a normal double.
+    const int32_t base = unit + 1149;
+    if (base < 63 || base > 0x7FD) return;
+    sign_base_ = sign | (static_cast<uint64_t>(base) << 52);
+    // Q needs no rounding below limit_: its low tz(m(h)) bits are zero. At
+    // most 2^30, so that a negative i, read as 2^31 or more, always exceeds it.
+    limit_ = uint64_t{1} << (std::countr_zero(hs_) < 30 ? std::countr_zero(hs_) : 30);
+    mode_ = (opposite ? kOpposite : kSame) | (shifted ? kShifted : kSame);
+  }
+
+  PELORAND_ALWAYS_INLINE double at(int i) const {
+    if (mode_ == kSame) return fused<false, false>(i);
+    if (mode_ == kOpposite) return fused<true, false>(i);
+    if (mode_ == (kSame | kShifted)) return fused<false, true>(i);
+    if (mode_ == (kOpposite | kShifted)) return fused<true, true>(i);
+    return generic(i);
+  }
+
+ private:
+  static constexpr uint32_t kSame = 0, kOpposite = 1, kShifted = 2, kGeneric = 4;
+  static constexpr int32_t kShift = 31;
+
+  X a_;
+  X h_;
+  uint64_t hs_ = 0;
+  uint64_t a_lo_ = 0;  // a's significand in frame units, 128 bits
+  uint64_t a_hi_ = 0;
+  uint64_t limit_ = 0;
+  uint64_t sign_base_ = 0;  // the sign bit and base << 52
+  uint32_t mode_ = kGeneric;
+
+  template <bool opposite, bool shifted>
+  PELORAND_ALWAYS_INLINE double fused(int i) const {
+    uint64_t lo;
+    uint64_t hi = Limbs::mul_narrow(hs_, static_cast<uint32_t>(i), lo);
+    if (hi >= limit_) {
+      if (i < 0) return generic(i);
+      // Q has 64 + k bits, k from 1 (hi is at least limit_) to 31: rounds to
+      // a multiple of 2^k, nearest even.
+      const uint64_t step = uint64_t{2} << (63 - std::countl_zero(hi | 1));
+      const uint64_t t = lo + ((step >> 1) - 1) + ((lo & step) != 0);
+      hi += t < lo;
+      lo = t & (0 - step);
+    }
+    if constexpr (shifted) {
+      hi = (hi << kShift) | (lo >> (64 - kShift));
+      lo <<= kShift;
+    }
+    uint64_t vlo, vhi;
+    if constexpr (opposite) {
+      vlo = a_lo_ - lo;
+      vhi = a_hi_ - (hi + (a_lo_ < lo));
+    } else {
+      vlo = a_lo_ + lo;
+      vhi = a_hi_ + hi + (vlo < lo);
+    }
+    uint64_t sign_base = sign_base_;
+    // One test for a negative difference (its high word is at least 2^64 -
+    // 2^62) and for a zero high word, whose sums take the generic path.
+    if (static_cast<int64_t>(vhi - 1) < 0) {
+      if (vhi != 0) {
+        vhi = ~vhi + (vlo == 0);
+        vlo = 0 - vlo;
+        sign_base ^= X::kSign;
+      }
+      if (vhi == 0) return generic(i);
+    }
+    // At least 1: every sum is below 2^127 units.
+    const int s = std::countl_zero(vhi);
+    const uint64_t sig = (vhi << s) | (vlo >> (64 - s));
+    const uint64_t rest = vlo << s;
+    // Nearest even at bit 0, then at bit 11: the first carry joins the
+    // second's addend. A carry out of sig, rare, is left to the generic path.
+    const uint64_t up = X::round_up(sig, rest) + 0x3FF + ((sig >> 11) & 1);
+    const uint64_t t = sig + up;
+    if (t < up) return generic(i);
+    return std::bit_cast<double>(sign_base - (static_cast<uint64_t>(s) << 52) + (t >> 11));
+  }
+
+  PELORAND_NOINLINE double generic(int i) const { return result_to_double(a_ + X(i) * h_); }
+};
 
 // PELORAND_PORTABLE_LIMBS=1 forces software without __int128, and
 // PELORAND_SOFT_EXTENDED=1 software with it where the compiler has it.

@@ -66,6 +66,7 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
   fa.reset();
   fb.reset();
 
+  const SamplePoints<LDFloat> points(a, h);
   for (int i = 1; i < n; ++i) {
     if ((i & kYieldMask) == 0) {
       // Whether a thread waits for the lock cannot be told through the C API;
@@ -76,7 +77,7 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
     }
     // The sample point is formed in extended precision, product first, and
     // rounded to a double only once, when it is handed to the integrand.
-    Ref fx = Ref::steal(call(result_to_double(a + LDFloat(i) * h)));
+    Ref fx = Ref::steal(call(points.at(i)));
     if (!fx) return -1;
     if (PyFloat_CheckExact(fx.get())) {
       sum += PyFloat_AS_DOUBLE(fx.get());

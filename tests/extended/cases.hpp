@@ -18,7 +18,8 @@ struct Bits {
 };
 
 // One operation's operands: a and b as 80-bit encodings; from_double keeps
-// the double's bits in a.m, from_int the int in i, sample uses all four.
+// the double's bits in a.m, from_int the int in i, sample uses all four, and
+// sample_point takes a, h in b, and i.
 struct Case {
   Bits a;
   Bits b;
@@ -34,10 +35,10 @@ struct Outcome {
 };
 
 enum class Op { kAdd, kSub, kMul, kDiv, kNeg, kFabs, kCompare, kFromDouble, kFromInt, kToDouble,
-                kSample };
-constexpr Op kOps[] = {Op::kAdd,     Op::kSub,        Op::kMul,     Op::kDiv,
-                       Op::kNeg,     Op::kFabs,       Op::kCompare, Op::kFromDouble,
-                       Op::kFromInt, Op::kToDouble,   Op::kSample};
+                kSample, kSamplePoint };
+constexpr Op kOps[] = {Op::kAdd,     Op::kSub,      Op::kMul,    Op::kDiv,
+                       Op::kNeg,     Op::kFabs,     Op::kCompare, Op::kFromDouble,
+                       Op::kFromInt, Op::kToDouble, Op::kSample, Op::kSamplePoint};
 
 inline const char* name(Op op) {
   switch (op) {
@@ -52,6 +53,7 @@ inline const char* name(Op op) {
     case Op::kFromInt: return "from_int";
     case Op::kToDouble: return "to_double";
     case Op::kSample: return "sample";
+    case Op::kSamplePoint: return "sample_point";
   }
   return "?";
 }
@@ -468,6 +470,157 @@ constexpr double kBounds[][2] = {
     {-1e300, 1e300}, {0.1, 0.7}, {100.0, 100.5}, {0.0, 5e-324},
 };
 
+// The software type with portable limbs, bit-identical to the x87, builds
+// operands that take arithmetic to form.
+using Reference = pelorand::SoftExtended<pelorand::PortableLimbs>;
+
+inline Bits bits_of(Reference x) { return {x.sign_exponent(), x.significand()}; }
+inline Reference reference(Bits b) { return Reference::from_bits(b.se, b.m); }
+
+// Bounds as users write them: landmarks, subnormals, any finite double, and
+// doubles of everyday size.
+inline double bound(Random& r) {
+  static constexpr double kLandmarks[] = {
+      0.0,   -0.0,  0.5,    -0.5,   1.0,   -1.0,   1.0 / 3.0, -1.0 / 3.0, 2.5,
+      -3.0,  0.1,   3.141592653589793,    100.0, 1e10,   1e-10,     1e300,      -1e300,
+      1e-300, -1e-300, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308};
+  const uint64_t sign = static_cast<uint64_t>(r.below(2)) << 63;
+  switch (r.below(6)) {
+    case 0:
+    case 1:
+    case 2: return kLandmarks[r.below(sizeof kLandmarks / sizeof kLandmarks[0])];
+    case 3: {
+      const uint64_t fraction = shaped(r);
+      return bits_double(sign | (fraction >> (12 + r.below(52))));
+    }
+    case 4: {
+      const uint64_t field = r.below(0x7FF);
+      return bits_double(sign | (field << 52) | (shaped(r) >> 12));
+    }
+    default: {
+      const uint64_t field = 1023 - 40 + r.below(81);
+      return bits_double(sign | (field << 52) | (shaped(r) >> 12));
+    }
+  }
+}
+
+// A neighbour of d: its bits moved by up to 2^k units of its last place.
+inline double neighbour(Random& r, double d) {
+  const uint64_t bits = r.next();
+  const uint64_t delta = bits >> (12 + r.below(52));
+  return bits_double(r.below(2) ? double_bits(d) + delta : double_bits(d) - delta);
+}
+
+inline int32_t clamped(int64_t i) {
+  return static_cast<int32_t>(i < 1 ? 1 : i > (int64_t{1} << 30) ? int64_t{1} << 30 : i);
+}
+
+// Mostly 1 .. 2^30 (any, small, near powers of two, near n / 2 and n for
+// the grid of 2^level intervals); now and then 0, negative or above 2^30.
+inline int32_t grid_index(Random& r, int32_t level) {
+  const int64_t n = int64_t{1} << level;
+  int64_t i;
+  switch (r.below(8)) {
+    case 0: i = 1 + r.below(64); break;
+    case 1: i = 1 + r.below(1u << 30); break;
+    case 2: {
+      const int64_t p = int64_t{1} << r.below(31);
+      i = p + r.between(-2, 2);
+      break;
+    }
+    case 3: i = n / 2 + r.between(-3, 3); break;
+    case 4: i = n + r.between(-3, 1); break;
+    case 5: {
+      const uint32_t pick = r.below(32);
+      if (pick == 0) return static_cast<int32_t>(r.next());
+      if (pick == 1) return 0x7FFFFFFF - static_cast<int32_t>(r.below(4));
+      if (pick == 2) return r.between(-3, 0);
+      i = 1 + r.below(1u << 30);
+      break;
+    }
+    default: i = n <= 1 ? 1 : 1 + r.below(static_cast<uint32_t>(n - 1)); break;
+  }
+  return clamped(i);
+}
+
+inline Case sample_point_case(Random& r) {
+  const int32_t level = r.between(0, 30);
+  switch (r.below(11)) {
+    case 0:
+    case 1:
+    case 2: {  // the module's grids: h = (b - a) / 2^level
+      const double lo = bound(r);
+      const double hi = r.below(2) ? bound(r) : neighbour(r, lo);
+      const Reference a(lo);
+      const Reference h = (Reference(hi) - a) / Reference(int32_t{1} << level);
+      return {bits_of(a), bits_of(h), grid_index(r, level)};
+    }
+    case 3: {
+      const Bits a = any_value(r);
+      const Bits h = any_value(r);
+      return {a, h, grid_index(r, level)};
+    }
+    case 4: {  // h's exponent across every distance from a's
+      const Bits a = r.below(4) ? normal_in(r, kDoubleMinNormal - 60, kDoubleMaxExp + 60)
+                                : Bits{r.sign(), 0};
+      const int32_t ea = (a.se & 0x7FFF) == 0 ? kBias + r.between(-1100, 1100) : a.se & 0x7FFF;
+      const Bits h = finite_in(r, ea - 75, ea + 45);
+      return {a, h, grid_index(r, level)};
+    }
+    case 5: {  // products i * h whose last bit falls at or just below the rounding place
+      const uint32_t w = 2 + r.below(29);
+      const uint64_t i = (r.next() >> (64 - w)) | (uint64_t{1} << (w - 1)) | 1;
+      const uint32_t kb = 64 - w + r.below(3);
+      const uint64_t mh = leading(r.next() | kTop | (uint64_t{1} << (64 - kb)), kb);
+      const uint16_t sign = r.sign();
+      const int32_t eh = kBias + r.between(-40, 10);
+      const Bits a = r.below(3) ? Bits{0, 0} : normal_in(r, eh - 10, eh + 45);
+      return {a, normal(sign, eh, mh), static_cast<int32_t>(i)};
+    }
+    case 6: {  // sums a few units from a tie at the 53-bit place, or at the 64-bit one
+      const uint16_t sign = r.sign();
+      const int32_t ea = kBias + r.between(-60, 60);
+      const uint64_t tie = 0x400 * r.below(3);
+      const uint64_t low = tie + r.below(8) - 4;
+      const uint64_t ma = (shaped(r) & ~uint64_t{0x7FF}) | (low & 0x7FF);
+      const uint32_t j = r.below(11);
+      const uint16_t hsign = r.below(4) ? sign : static_cast<uint16_t>(sign ^ 0x8000);
+      const bool short_h = r.below(2) == 0;
+      const uint64_t mh = shaped(r);
+      const uint32_t keep = short_h ? 1 + r.below(20) : 64;
+      const Bits h = normal(hsign, ea - 52 - static_cast<int32_t>(j), leading(mh, keep));
+      const int32_t i = 1 + static_cast<int32_t>(r.below(uint32_t{8} << j));
+      return {normal(sign, ea, ma), h, i};
+    }
+    case 7: {  // near cancellation: h close to -a / 2^level, i near 2^level
+      const Bits a = normal_in(r, kBias - 100, kBias + 100);
+      const uint64_t mh = a.m + static_cast<uint64_t>(r.between(-3, 3));
+      const int32_t eh = (a.se & 0x7FFF) - level;
+      const Bits h = normal(static_cast<uint16_t>((a.se & 0x8000) ^ 0x8000), eh, mh);
+      return {a, h, clamped((int64_t{1} << level) + r.between(-3, 3))};
+    }
+    case 8: {  // a far below h, its top bit at the sum's 64-bit tie, its low bits beyond
+      const int32_t eh = kBias + r.between(-60, 60);
+      const Bits h = normal_in(r, eh, eh);
+      const int32_t i = grid_index(r, level);
+      const Reference p = Reference(i) * reference(h);
+      const int32_t ep = p.sign_exponent() & 0x7FFF;
+      const uint16_t sign = r.sign();
+      const int32_t ea = ep - 64 + r.between(-1, 1);
+      const uint64_t low = shaped(r) >> r.below(64);
+      const uint64_t ma = r.below(4) == 0 ? kTop : kTop | low;
+      return {normal(sign, ea, ma), h, i};
+    }
+    default: {  // results at the ends of the double range
+      const bool top = r.below(2) == 0;
+      const int32_t eh = top ? kDoubleMaxExp - r.between(0, 100) : kDoubleMinNormal + r.between(-70, 100);
+      const Bits h = normal_in(r, eh, eh);
+      const Bits a = r.below(2) ? Bits{0, 0} : finite_in(r, eh - 40, eh + 40);
+      return {a, h, grid_index(r, level)};
+    }
+  }
+}
+
 // Calls f(case) for `count` seeded cases of op, then for every edge case.
 template <class F>
 void generate(Op op, uint64_t seed, long count, F&& f) {
@@ -497,6 +650,7 @@ void generate(Op op, uint64_t seed, long count, F&& f) {
                {0, double_bits(bounds[1])}, i});
         break;
       }
+      case Op::kSamplePoint: f(sample_point_case(r)); break;
     }
   }
   if (binary) {
@@ -520,6 +674,13 @@ void generate(Op op, uint64_t seed, long count, F&& f) {
     const int32_t ints[] = {0, 1, -1, 2, 3, -3, 0x7FFFFFFF, -0x7FFFFFFF - 1, -0x7FFFFFFF,
                             0x40000000, 0x3FFFFFFF, 1 << 30, (1 << 30) - 1, 12345};
     for (int32_t i : ints) f(Case{{}, {}, i});
+  } else if (op == Op::kSamplePoint) {
+    const int32_t ints[] = {1, 2, 3, 12345, 0x2AAAAAAB, 1 << 30};
+    for (const Bits& a : e) {
+      for (const Bits& h : e) {
+        for (int32_t i : ints) f(Case{a, h, i});
+      }
+    }
   } else if (op == Op::kSample) {
     for (const auto& bounds : kBounds) {
       for (int32_t level = 0; level <= 30; ++level) {
@@ -576,6 +737,7 @@ Outcome evaluate(Op op, const Case& c) {
       return {x.sign_exponent(), x.significand() ^ h.significand(),
               double_bits(static_cast<double>(x))};
     }
+    case Op::kSamplePoint: return {0, 0, double_bits(pelorand::SamplePoints<T>(a, b).at(c.i))};
   }
   return {};
 }

@@ -30,8 +30,9 @@ struct Tally {
     if (soft == hard) return;
     if (mismatches++ != 0) return;
     std::printf("  FIRST MISMATCH in %s (%s):\n    a: se=%04x m=%016" PRIx64
-                "   b: se=%04x m=%016" PRIx64 "   i=%" PRId32 "\n",
-                name(op), variant, c.a.se, c.a.m, c.b.se, c.b.m, c.i);
+                "   %s: se=%04x m=%016" PRIx64 "   i=%" PRId32 "\n",
+                name(op), variant, c.a.se, c.a.m, op == Op::kSamplePoint ? "h" : "b", c.b.se,
+                c.b.m, c.i);
     print("hardware", hard);
     print(variant, soft);
   }

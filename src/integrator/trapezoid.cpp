@@ -1,6 +1,7 @@
 #include "integrator/trapezoid.hpp"
 
 #include "capi/ref.hpp"
+#include "capi/threads.hpp"
 
 namespace pelorand {
 
@@ -69,10 +70,7 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
   const SamplePoints<LDFloat> points(a, h);
   for (int i = 1; i < n; ++i) {
     if ((i & kYieldMask) == 0) {
-      // Whether a thread waits for the lock cannot be told through the C API;
-      // releasing it costs far less than the 4096 samples in between.
-      Py_BEGIN_ALLOW_THREADS
-      Py_END_ALLOW_THREADS
+      offer_interpreter_lock();
       if (PyErr_CheckSignals() < 0) return -1;
     }
     // The sample point is formed in extended precision, product first, and

@@ -20,16 +20,30 @@ class Stress(unittest.TestCase):
         self.assertEqual((done.returncode, done.stderr, done.stdout), (0, "", out))
 
     def test_integrands_that_are_bound_methods_nest_deeply(self):
-        # Each instance's integrand is the next one's method: no Python frame between re-entries.
+        # Each instance's integrand is the next one's method, with no Python
+        # frame between re-entries or with a lambda's, entered through either
+        # method, on a thread stack far smaller than the main thread's.
         self.assert_survives("""
-            p = P(0, 0, 1.0, None)
-            for _ in range(200_000):
-                p = P(0, 0, 1.0, p.dynamic_programming)
-            try:
-                p.dynamic_programming()
-            except RecursionError:
-                print("RecursionError")
-            """, "RecursionError\n")
+            import threading
+
+            def chain(link, method):
+                p = P(0, 0, 1.0, None)
+                for _ in range(200_000):
+                    p = P(0, 0, 1.0, link(p))
+                try:
+                    method(p)
+                except RecursionError:
+                    print("RecursionError", end=" ")
+
+            def run():
+                for method in (P.dynamic_programming, P.recursive):
+                    chain(lambda p: p.dynamic_programming, method)
+                chain(lambda p: lambda x: p.dynamic_programming(), P.dynamic_programming)
+            threading.stack_size(512 << 10)
+            thread = threading.Thread(target=run)
+            thread.start()
+            thread.join()
+            """, "RecursionError " * 3)
 
     def test_long_chain_of_instances_dies(self):
         self.assert_survives("""

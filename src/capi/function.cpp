@@ -2,6 +2,7 @@
 
 #include <structmember.h>
 
+#include "capi/recursion.hpp"
 #include "capi/ref.hpp"
 #include "capi/static_type.hpp"
 
@@ -30,10 +31,11 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
     return nullptr;
   }
   // An integrand may be another instance's bound method: re-entry through C
-  // alone, with no Python frame to count, must still meet the depth limit.
-  if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+  // alone, with no Python frame to count, must still meet a depth limit.
+  RecursionGuard guard;
+  if (guard.enter(" while calling a Python object") < 0) return nullptr;
   PyObject* result = func->spec->impl(self, args + 1, nargs - 1, kwnames);
-  Py_LeaveRecursiveCall();
+  guard.leave();
   return result;
 }
 

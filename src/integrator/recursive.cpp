@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "capi/binding.hpp"
+#include "capi/recursion.hpp"
 #include "capi/ref.hpp"
 #include "capi/traceback.hpp"
 #include "integrator/integrator.hpp"
@@ -98,6 +99,38 @@ int compute_entry(IntegratorObject* self, int m, int k, LDFloat* out) {
   return read_entry(self, key.get(), out);
 }
 
+// The level m of a memo key "m-0" as _generate_key writes it, or -1.
+long long level_of_key(PyObject* key) {
+  if (!PyUnicode_CheckExact(key) || !PyUnicode_IS_ASCII(key)) return -1;
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(key);
+  const Py_UCS1* text = PyUnicode_1BYTE_DATA(key);
+  if (length < 3 || length > 12 || text[length - 2] != '-' || text[length - 1] != '0') return -1;
+  if (text[0] == '0' && length > 3) return -1;
+  long long level = 0;
+  for (Py_ssize_t i = 0; i < length - 2; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    level = level * 10 + (text[i] - '0');
+  }
+  return level;
+}
+
+// 1 when every T(j, 0) after T(m, 0), a NaN, is certain to be a NaN too, so
+// that no later difference can pass: each is extrapolated from its
+// predecessor unless the memo holds it. 0 when that is not certain: a later
+// "j-0" is in the memo, or a key of another kind might be taken for one.
+int nan_inherited_after(IntegratorObject* self, int m) {
+  Ref map = romberg_map(self);
+  if (!PyDict_CheckExact(map.get())) return 0;  // the next look-up reports it
+  Py_ssize_t position = 0;
+  PyObject* key;  // borrowed, and nothing below runs Python code
+  PyObject* value;
+  while (PyDict_Next(map.get(), &position, &key, &value)) {
+    if (!PyUnicode_CheckExact(key)) return 0;
+    if (level_of_key(key) > m) return 0;
+  }
+  return 1;
+}
+
 int recursive_impl(IntegratorObject* self, double* result) {
   const LDFloat precision = self->_precision;
   // The strict test can never pass: refuse before doing any work.
@@ -120,13 +153,16 @@ int recursive_impl(IntegratorObject* self, double* result) {
       *result = static_cast<double>(current);
       return 0;
     }
-    // Every later level inherits the NaN, so the loop could never end.
-    if (isnan(diff)) {
-      PyErr_Format(PyExc_ValueError,
-                   "recursive() cannot converge: the difference between T(%d, 0) and "
-                   "T(%d, 0) is not a number",
-                   m, m - 1);
-      return -1;
+    if (isnan(current)) {
+      const int stuck = nan_inherited_after(self, m);
+      if (stuck < 0) return -1;
+      if (stuck) {
+        PyErr_Format(PyExc_ValueError,
+                     "recursive() cannot converge: the difference between T(%d, 0) and "
+                     "T(%d, 0) is not a number",
+                     m, m - 1);
+        return -1;
+      }
     }
     previous = current;
   }
@@ -149,13 +185,13 @@ PyObject* integrator_generate_key(IntegratorObject*, int m, int k) {
 }
 
 LDFloat integrator_T(IntegratorObject* self, int m, int k) {
-  // Entries placed in the memo can make the recursion as deep as the level:
-  // the interpreter's C recursion limit ends it before the stack does.
+  // Entries placed in the memo can make the recursion as deep as the level.
   int status = -1;
   LDFloat value;
-  if (!Py_EnterRecursiveCall(" while computing a Romberg entry")) {
+  RecursionGuard guard;
+  if (guard.enter(" while computing a Romberg entry") == 0) {
     status = compute_entry(self, m, k, &value);
-    Py_LeaveRecursiveCall();
+    guard.leave();
   }
   if (status < 0) {
     add_traceback(kTraceT);

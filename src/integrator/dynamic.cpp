@@ -1,6 +1,5 @@
 // The row extrapolation step and the dynamic-programming integration method.
 #include <cmath>
-#include <initializer_list>
 #include <utility>
 
 #include "capi/binding.hpp"
@@ -92,12 +91,11 @@ int sub_problem_impl(PyObject* lst_pre, LDFloat first_current, PyObject* lst_cur
   return 0;
 }
 
-// One call's walk down the Romberg table. The call extrapolates from its own
-// copy of its newest row and compares its own differences, so that nothing
-// done to the tables meanwhile can change its result; the tables are where
-// it publishes rows and differences. Whenever Python code may have run, it
-// checks that the tables still hold what it published, and raises otherwise
-// instead of mixing its rows with someone else's.
+// One call's walk down the Romberg table. Each step reads the newest row from
+// romberg_table and the differences from precision_table, and whatever a row
+// or a difference holds goes through Python's number protocol. Only rows that
+// are not this call's own are refused: a nested call or another thread using
+// the same object must never have this call build on its rows.
 class TableRun {
  public:
   explicit TableRun(IntegratorObject* self) : self_(self) {}
@@ -106,9 +104,10 @@ class TableRun {
   int empty_tables();
   // Row 0: [T(0)].
   int append_first_row();
-  // Row m: T(m) from the trapezoid with 2^m intervals, extrapolated along row m - 1.
+  // Row m: T(m) from the trapezoid with 2^m intervals, extrapolated along the
+  // table's last row.
   int append_next_row(int m);
-  // |diagonal of row m - diagonal of row m - 1|, as a double.
+  // |diagonal of the new row - diagonal of the row it extended|, as a double.
   int record_difference();
 
   bool converged() const {
@@ -116,52 +115,39 @@ class TableRun {
     // (recursive() takes its difference in extended precision). NaN fails.
     return LDFloat(difference_) < self_->_precision;
   }
-  bool difference_grew() const { return differences_ >= 2 && difference_ > earlier_difference_; }
+  // 1 when the last recorded difference exceeds the one before it, 0 when
+  // not, -1 with an exception set.
+  int difference_grew() const;
 
-  // float() of the diagonal entry of the newest row, or of the row before it.
-  PyObject* newest_diagonal() const { return value_to_float(diagonal(row_.get()).get()); }
-  PyObject* previous_diagonal() const {
-    return value_to_float(diagonal(previous_row_.get()).get());
-  }
+  // float() of the diagonal entry of the newest row, or of the row it extended.
+  PyObject* newest_diagonal() const { return diagonal(row_.get()); }
+  PyObject* previous_diagonal() const { return diagonal(previous_row_.get()); }
 
  private:
-  // The last entry of one of this call's own rows: never empty, and a float
-  // this call made.
-  static Ref diagonal(PyObject* row) { return Ref::steal(last_item(row)); }
-  int check_tables(int m);
-  int publish_row(PyObject* row);
+  static PyObject* diagonal(PyObject* row) {
+    Ref entry = Ref::steal(last_item(row));
+    return entry ? value_to_float(entry.get()) : nullptr;
+  }
+  int check_tables(int m) const;
 
   IntegratorObject* self_;
-  Ref row_;             // this call's copy of its newest row
-  Ref previous_row_;    // and of the row before it
-  Ref published_row_;   // the newest row as it went into the table
-  Ref published_difference_;
-  Py_ssize_t differences_ = 0;
+  Ref row_;            // the newest row this call appended to the table
+  Ref previous_row_;   // the row that row_ extended, read from the table
+  Ref differences_;    // the precision table this call emptied
+  Py_ssize_t recorded_ = 0;
   double difference_ = 0.0;
-  double earlier_difference_ = 0.0;
 };
 
 int TableRun::empty_tables() {
   // Releasing old rows can run Python code, so each field is read when used.
-  for (PyObject* IntegratorObject::*field :
-       {&IntegratorObject::_romberg_table, &IntegratorObject::_precision_table}) {
-    Ref table = Ref::borrow(self_->*field);
-    if (PyList_Check(table.get()) &&
-        PyList_SetSlice(table.get(), 0, PY_SSIZE_T_MAX, nullptr) < 0) {
-      return -1;
-    }
-  }
-  return 0;
-}
-
-int TableRun::publish_row(PyObject* row) {
-  Ref copy = Ref::steal(PyList_GetSlice(row, 0, PY_SSIZE_T_MAX));
-  if (!copy) return -1;
   Ref table = Ref::borrow(self_->_romberg_table);
-  if (append_to(table.get(), row) < 0) return -1;
-  previous_row_ = std::move(row_);
-  row_ = std::move(copy);
-  published_row_ = Ref::borrow(row);
+  if (PyList_Check(table.get()) && PyList_SetSlice(table.get(), 0, PY_SSIZE_T_MAX, nullptr) < 0) {
+    return -1;
+  }
+  Ref differences = Ref::borrow(self_->_precision_table);
+  if (!PyList_Check(differences.get())) return 0;
+  if (PyList_SetSlice(differences.get(), 0, PY_SSIZE_T_MAX, nullptr) < 0) return -1;
+  differences_ = std::move(differences);
   return 0;
 }
 
@@ -173,7 +159,10 @@ int TableRun::append_first_row() {
   Ref row = Ref::steal(PyList_New(1));
   if (!row) return -1;
   PyList_SET_ITEM(row.get(), 0, first.release());
-  return publish_row(row.get());
+  Ref table = Ref::borrow(self_->_romberg_table);
+  if (append_to(table.get(), row.get()) < 0) return -1;
+  row_ = std::move(row);
+  return 0;
 }
 
 int fail_changed(const char* table) {
@@ -185,24 +174,22 @@ int fail_changed(const char* table) {
   return -1;
 }
 
-// Before row m: the table holds rows 0 to m - 1 of this call, the newest one
-// last, and the precision table its m - 1 differences.
-int TableRun::check_tables(int m) {
-  {
-    PyObject* table = self_->_romberg_table;  // borrowed
-    if (table == Py_None) return fail_none_not_subscriptable();
-    const Py_ssize_t rows = PyList_GET_SIZE(table);
-    if (rows == 0) return fail_changed("romberg_table");
-    PyObject* last = PyList_GET_ITEM(table, rows - 1);  // borrowed
+// Before row m the table holds this call's m rows, its newest row last (or a
+// None put in its place), and the precision table its m - 1 differences.
+int TableRun::check_tables(int m) const {
+  PyObject* table = self_->_romberg_table;  // borrowed: nothing here runs Python code
+  if (table == Py_None) return fail_none_not_subscriptable();
+  const Py_ssize_t rows = PyList_GET_SIZE(table);
+  if (rows > 0) {
+    PyObject* last = PyList_GET_ITEM(table, rows - 1);
     if (!PyList_CheckExact(last) && last != Py_None) return fail_expected_list(last);
-    if (rows != m || last != published_row_.get()) return fail_changed("romberg_table");
+    if (last != Py_None && last != row_.get()) return fail_changed("romberg_table");
   }
+  if (rows != m) return fail_changed("romberg_table");
   // A None field fails when the difference is appended.
-  PyObject* precision_table = self_->_precision_table;  // borrowed
-  if (precision_table != Py_None &&
-      (PyList_GET_SIZE(precision_table) != differences_ ||
-       (differences_ && PyList_GET_ITEM(precision_table, differences_ - 1) !=
-                            published_difference_.get()))) {
+  PyObject* differences = self_->_precision_table;  // borrowed
+  if (differences != Py_None &&
+      (differences != differences_.get() || PyList_GET_SIZE(differences) != recorded_)) {
     return fail_changed("precision_table");
   }
   return 0;
@@ -211,26 +198,57 @@ int TableRun::check_tables(int m) {
 int TableRun::append_next_row(int m) {
   LDFloat trapezoid;
   if (composite_trapezoid(self_, m, &trapezoid) < 0 || check_tables(m) < 0) return -1;
+  Ref previous = Ref::borrow(PyList_GET_ITEM(self_->_romberg_table, m - 1));
   Ref lst_m = Ref::steal(PyList_New(0));
   if (!lst_m) return -1;
-  self_->ops->_sub_problem(self_, row_.get(), trapezoid, lst_m.get());
+  self_->ops->_sub_problem(self_, previous.get(), trapezoid, lst_m.get());
   if (PyErr_Occurred()) return -1;
-  return publish_row(lst_m.get());
+  Ref table = Ref::borrow(self_->_romberg_table);
+  if (append_to(table.get(), lst_m.get()) < 0) return -1;
+  previous_row_ = std::move(previous);
+  row_ = std::move(lst_m);
+  return 0;
 }
 
 int TableRun::record_difference() {
-  // Python's subtraction of two floats, which is the subtraction of doubles.
-  const double difference = std::fabs(PyFloat_AS_DOUBLE(diagonal(row_.get()).get()) -
-                                      PyFloat_AS_DOUBLE(diagonal(previous_row_.get()).get()));
+  Ref newest = Ref::steal(last_item(row_.get()));
+  if (!newest) return -1;
+  Ref previous = Ref::steal(last_item(previous_row_.get()));
+  if (!previous) return -1;
+  double difference;
+  if (PyFloat_CheckExact(newest.get()) && PyFloat_CheckExact(previous.get())) {
+    // Python's subtraction of two floats is the subtraction of doubles.
+    difference = PyFloat_AS_DOUBLE(newest.get()) - PyFloat_AS_DOUBLE(previous.get());
+  } else {
+    Ref result = Ref::steal(PyNumber_Subtract(newest.get(), previous.get()));
+    if (!result) return -1;
+    difference = value_to_double(result.get());
+    if (difference == -1.0 && PyErr_Occurred()) return -1;
+  }
+  difference = std::fabs(difference);
   Ref boxed = Ref::steal(PyFloat_FromDouble(difference));
   if (!boxed) return -1;
-  Ref precision_table = Ref::borrow(self_->_precision_table);
-  if (append_to(precision_table.get(), boxed.get()) < 0) return -1;
-  published_difference_ = std::move(boxed);
-  earlier_difference_ = difference_;
+  Ref differences = Ref::borrow(self_->_precision_table);
+  if (append_to(differences.get(), boxed.get()) < 0) return -1;
   difference_ = difference;
-  ++differences_;
+  ++recorded_;
   return 0;
+}
+
+int TableRun::difference_grew() const {
+  Ref differences = Ref::borrow(self_->_precision_table);
+  if (differences.get() == Py_None) {
+    PyErr_SetString(PyExc_TypeError, "object of type 'NoneType' has no len()");
+    return -1;
+  }
+  const Py_ssize_t count = PyList_GET_SIZE(differences.get());
+  if (count < 2) return 0;
+  Ref last = Ref::borrow(PyList_GET_ITEM(differences.get(), count - 1));
+  Ref before = Ref::borrow(PyList_GET_ITEM(differences.get(), count - 2));
+  if (PyFloat_CheckExact(last.get()) && PyFloat_CheckExact(before.get())) {
+    return PyFloat_AS_DOUBLE(last.get()) > PyFloat_AS_DOUBLE(before.get());
+  }
+  return PyObject_RichCompareBool(last.get(), before.get(), Py_GT);
 }
 
 PyObject* dynamic_impl(IntegratorObject* self, int maximum_step) {
@@ -239,7 +257,9 @@ PyObject* dynamic_impl(IntegratorObject* self, int maximum_step) {
   for (int m = 1; m < maximum_step; ++m) {
     if (run.append_next_row(m) < 0 || run.record_difference() < 0) return nullptr;
     if (run.converged()) return run.newest_diagonal();
-    if (run.difference_grew()) return run.previous_diagonal();
+    const int grew = run.difference_grew();
+    if (grew < 0) return nullptr;
+    if (grew) return run.previous_diagonal();
   }
   return run.newest_diagonal();
 }

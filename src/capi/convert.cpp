@@ -8,12 +8,19 @@ namespace pelorand {
 
 namespace {
 
+// Read as 64 bits on every platform (C's long is 32 bits on some), with the
+// messages that PyLong_AsLong gives where it has 64.
 int long_to_int(PyObject* number) {
-  long value;
+  long long value;
   if (PyLong_CheckExact(number) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(number))) {
-    value = static_cast<long>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(number)));
+    value = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(number));
   } else {
-    value = PyLong_AsLong(number);
+    int overflow;
+    value = PyLong_AsLongLongAndOverflow(number, &overflow);
+    if (overflow) {
+      PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C long");
+      return -1;
+    }
     if (value == -1 && PyErr_Occurred()) return -1;
   }
   if (value < INT_MIN || value > INT_MAX) {
@@ -81,35 +88,13 @@ PyObject* dict_item(PyObject* d, PyObject* key) {
 
 PyObject* last_item(PyObject* row) {
   if (PyList_CheckExact(row) || PyTuple_CheckExact(row)) {
-    Py_ssize_t size = Py_SIZE(row);
+    const bool list = PyList_CheckExact(row);
+    const Py_ssize_t size = Py_SIZE(row);
     if (size == 0) {
-      PyErr_SetString(PyExc_IndexError,
-                      PyList_CheckExact(row) ? "list index out of range" : "tuple index out of range");
+      PyErr_SetString(PyExc_IndexError, list ? "list index out of range" : "tuple index out of range");
       return nullptr;
     }
-    return Py_NewRef(PyList_CheckExact(row) ? PyList_GET_ITEM(row, size - 1)
-                                            : PyTuple_GET_ITEM(row, size - 1));
-  }
-  PyTypeObject* type = Py_TYPE(row);
-  PyMappingMethods* mapping = type->tp_as_mapping;
-  if (mapping && mapping->mp_subscript) {
-    Ref index = Ref::steal(PyLong_FromLong(-1));
-    if (!index) return nullptr;
-    return mapping->mp_subscript(row, index.get());
-  }
-  PySequenceMethods* sequence = type->tp_as_sequence;
-  if (sequence && sequence->sq_item) {
-    Py_ssize_t index = -1;
-    if (sequence->sq_length) {
-      Py_ssize_t length = sequence->sq_length(row);
-      if (length < 0 && PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return nullptr;
-        PyErr_Clear();
-      } else {
-        index = length - 1;
-      }
-    }
-    return sequence->sq_item(row, index);
+    return Py_NewRef(list ? PyList_GET_ITEM(row, size - 1) : PyTuple_GET_ITEM(row, size - 1));
   }
   Ref index = Ref::steal(PyLong_FromLong(-1));
   if (!index) return nullptr;

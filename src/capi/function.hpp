@@ -19,7 +19,8 @@ enum class BindTarget { kClass, kModule };
 // inspect reports) and its defaults all come from here.
 struct MethodSpec {
   Signature signature;                  // its name is the method's __name__
-  _PyCFunctionFastWithKeywords impl;    // called with self and the remaining arguments
+  // Called with self, then the arguments in the fast calling convention.
+  PyObject* (*impl)(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
   const char* doc;
   const char* qualname;
   const char* locals[kMaxLocals];       // the code object's locals after the parameters

@@ -271,11 +271,11 @@ PyObject* integrator_dynamic_programming(PyObject* op, PyObject* const* args, Py
   int maximum_step = static_cast<int>(signature.defaults[0]);
   if (bind_arguments(signature, args, nargs, kwnames, slots) < 0 ||
       (slots[0] && (maximum_step = value_to_int(slots[0].get())) == -1 && PyErr_Occurred())) {
-    add_traceback(kTraceDynamicProgramming);
+    add_method_traceback(dynamic_programming_method);
     return nullptr;
   }
   PyObject* result = dynamic_impl(reinterpret_cast<IntegratorObject*>(op), maximum_step);
-  if (!result) add_traceback(kTraceDynamicProgramming);
+  if (!result) add_method_traceback(dynamic_programming_method);
   return result;
 }
 

@@ -1,5 +1,8 @@
 #include "integrator/integrator.hpp"
 
+#include <cstring>
+#include <iterator>
+
 #include "capi/binding.hpp"
 #include "capi/ref.hpp"
 #include "capi/static_type.hpp"
@@ -145,71 +148,10 @@ PyGetSetDef integrator_getsetlist[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-void raise_pickling_refused() {
-  Ref error = Ref::steal(
-      PyObject_CallOneArg(PyExc_TypeError, integrator_constants.pickling_refused));
-  if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
-}
-
-
-// The pickling refusal's code objects and entries name a pseudo-file.
-constexpr const char kStringSource[] = "<stringsource>";
-
-PyObject* integrator_reduce_cython(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames);
-PyObject* integrator_setstate_cython(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                     PyObject* kwnames);
-
-MethodSpec reduce_cython_method = {
-    .signature = {.function = "__reduce_cython__", .params = {}, .required = 0},
-    .impl = integrator_reduce_cython,
-    .doc = nullptr,
-    .qualname = "Pelorand.__reduce_cython__",
-    .locals = {},
-    .target = BindTarget::kModule,
-    .code = {kStringSource, 1},
-};
-
-MethodSpec setstate_cython_method = {
-    .signature = {.function = "__setstate_cython__", .params = {"__pyx_state"}, .required = 1},
-    .impl = integrator_setstate_cython,
-    .doc = nullptr,
-    .qualname = "Pelorand.__setstate_cython__",
-    .locals = {},
-    .target = BindTarget::kModule,
-    .code = {kStringSource, 1},
-};
-
-PyObject* integrator_reduce_cython(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames) {
-  if (bind_arguments(reduce_cython_method.signature, args, nargs, kwnames, nullptr) < 0) {
-    return nullptr;
-  }
-  raise_pickling_refused();
-  add_traceback(kTraceReduceCython, {kStringSource, 2});
-  return nullptr;
-}
-
-PyObject* integrator_setstate_cython(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                     PyObject* kwnames) {
-  Ref state[1];
-  if (bind_arguments(setstate_cython_method.signature, args, nargs, kwnames, state) < 0) {
-    add_traceback(kTraceSetstateCython, {kStringSource, 3});
-    return nullptr;
-  }
-  raise_pickling_refused();
-  add_traceback(kTraceSetstateCython, {kStringSource, 4});
-  return nullptr;
-}
-
 // Filled from the method descriptions when the type is readied.
-PyMethodDef integrator_method_defs[kMethodCount + 1] = {};
+PyMethodDef integrator_method_defs[std::size(integrator_methods) + 1] = {};
 
 }  // namespace
-
-MethodSpec* const integrator_methods[kMethodCount] = {
-    &recursive_method, &dynamic_programming_method, &reduce_cython_method,
-    &setstate_cython_method};
 
 PyTypeObject IntegratorType = {
     PyVarObject_HEAD_INIT(&PyType_Type, 0)
@@ -264,19 +206,38 @@ PyTypeObject IntegratorType = {
     0,                                           /* tp_watched */
 };
 
+namespace {
+
+// "Pelorand." before the qualified name: the module's part of the type's name.
+void method_trace_name(const MethodSpec& method, char (&name)[128]) {
+  const char* type_name = IntegratorType.tp_name;
+  const char* dot = std::strchr(type_name, '.');
+  PyOS_snprintf(name, sizeof name, "%.*s.%s", static_cast<int>(dot - type_name), type_name,
+                method.qualname);
+}
+
+}  // namespace
+
+void add_method_traceback(const MethodSpec& method, std::source_location where) {
+  char name[128];
+  method_trace_name(method, name);
+  add_traceback(name, where);
+}
+
+void add_method_traceback(const MethodSpec& method, SourcePlace place) {
+  char name[128];
+  method_trace_name(method, name);
+  add_traceback(name, place);
+}
+
 int integrator_type_ready() {
   IntegratorConstants& c = integrator_constants;
   if (!c.half && !(c.half = PyFloat_FromDouble(0.5))) return -1;
-  if (!c.pickling_refused &&
-      !(c.pickling_refused =
-            PyUnicode_FromString("no default __reduce__ due to non-trivial __cinit__"))) {
-    return -1;
-  }
   integrator_ops._generate_key = integrator_generate_key;
-  integrator_ops._T = integrator_T;
+  integrator_ops.T = integrator_T;
   integrator_ops._sub_problem = integrator_sub_problem;
   if (signature_ready(cinit_signature) < 0) return -1;
-  for (int i = 0; i < kMethodCount; ++i) {
+  for (std::size_t i = 0; i < std::size(integrator_methods); ++i) {
     if (signature_ready(integrator_methods[i]->signature) < 0) return -1;
     integrator_method_defs[i] = method_def(*integrator_methods[i]);
   }

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <source_location>
 
 #include "capi/convert.hpp"
 #include "capi/function.hpp"
+#include "capi/traceback.hpp"
 
 namespace pelorand {
 
@@ -20,7 +22,8 @@ struct IntegratorOps {
   // A new reference to the memo key "m-k", or null with an exception set.
   PyObject* (*_generate_key)(IntegratorObject* self, int m, int k);
   // T(m, k); on failure 0 with an exception set, so callers test PyErr_Occurred().
-  LDFloat (*_T)(IntegratorObject* self, int m, int k);
+  // Python's tracebacks call it _T, a name C++ reserves.
+  LDFloat (*T)(IntegratorObject* self, int m, int k);
   // Appends the row after `lst_pre` to `lst_current`; callers test PyErr_Occurred().
   void (*_sub_problem)(IntegratorObject* self, PyObject* lst_pre, LDFloat first_current,
                        PyObject* lst_current);
@@ -43,17 +46,20 @@ struct IntegratorObject {
 extern PyTypeObject IntegratorType;
 extern IntegratorOps integrator_ops;
 
-// The methods, in the order of the class's method table. Start-up binds each
-// one's function object where its description says.
-inline constexpr int kMethodCount = 4;
-extern MethodSpec* const integrator_methods[kMethodCount];
 extern MethodSpec recursive_method;
 extern MethodSpec dynamic_programming_method;
+extern MethodSpec reduce_cython_method;
+extern MethodSpec setstate_cython_method;
+
+// The methods, in the order of the class's method table. Start-up binds each
+// one's function object where its description says.
+inline MethodSpec* const integrator_methods[] = {
+    &recursive_method, &dynamic_programming_method, &reduce_cython_method,
+    &setstate_cython_method};
 
 // Objects made once at start-up by integrator_type_ready().
 struct IntegratorConstants {
-  PyObject* half;              // the left operand of every 0.5 * (f(a) + f(b))
-  PyObject* pickling_refused;  // the message of the pickling TypeError
+  PyObject* half;  // the left operand of every 0.5 * (f(a) + f(b))
 };
 extern IntegratorConstants integrator_constants;
 
@@ -61,15 +67,22 @@ extern IntegratorConstants integrator_constants;
 // and the type; 0, or -1 with an exception set.
 int integrator_type_ready();
 
-// The names of the traceback entries: module, class and function.
+// Makes the class's __reduce__ and __setstate__ refuse pickling and copying,
+// unless the class already customises pickling; 0, or -1 with an exception set.
+int integrator_setup_pickling();
+
+// Traceback entries are named by the module, the class and the function.
 inline constexpr char kTraceCinit[] = "Pelorand.Pelorand.__cinit__";
 inline constexpr char kTraceGenerateKey[] = "Pelorand.Pelorand._generate_key";
 inline constexpr char kTraceT[] = "Pelorand.Pelorand._T";
 inline constexpr char kTraceSubProblem[] = "Pelorand.Pelorand._sub_problem";
-inline constexpr char kTraceRecursive[] = "Pelorand.Pelorand.recursive";
-inline constexpr char kTraceDynamicProgramming[] = "Pelorand.Pelorand.dynamic_programming";
-inline constexpr char kTraceReduceCython[] = "Pelorand.Pelorand.__reduce_cython__";
-inline constexpr char kTraceSetstateCython[] = "Pelorand.Pelorand.__setstate_cython__";
+
+// A method's entry: the module's name before its qualified name. Adds it to
+// the pending exception's traceback at the C++ line that reports the failure,
+// or at `place`.
+void add_method_traceback(const MethodSpec& method,
+                          std::source_location where = std::source_location::current());
+void add_method_traceback(const MethodSpec& method, SourcePlace place);
 
 // The interpreter's own errors for using a field that a garbage-collector
 // clear left as None; each sets the exception and returns -1.

@@ -79,9 +79,9 @@ int compute_entry(IntegratorObject* self, int m, int k, LDFloat* out) {
     if (composite_trapezoid(self, k, &value) < 0) return -1;
   } else {
     // The finer estimate first: that fixes the order of calls and of storage.
-    const LDFloat finer = self->ops->_T(self, m - 1, k + 1);
+    const LDFloat finer = self->ops->T(self, m - 1, k + 1);
     if (PyErr_Occurred()) return -1;
-    const LDFloat coarser = self->ops->_T(self, m - 1, k);
+    const LDFloat coarser = self->ops->T(self, m - 1, k);
     if (PyErr_Occurred()) return -1;
     const double power = power_of_four(m);
     // The denominator is a double: from m = 27 on it rounds to the power itself.
@@ -142,10 +142,10 @@ int recursive_impl(IntegratorObject* self, double* result) {
     }
     return -1;
   }
-  LDFloat previous = self->ops->_T(self, 0, 0);
+  LDFloat previous = self->ops->T(self, 0, 0);
   if (PyErr_Occurred()) return -1;
   for (int m = 1;; ++m) {
-    const LDFloat current = self->ops->_T(self, m, 0);
+    const LDFloat current = self->ops->T(self, m, 0);
     if (PyErr_Occurred()) return -1;
     // In extended precision: dynamic_programming() subtracts doubles instead.
     const LDFloat diff = fabs(current - previous);
@@ -211,7 +211,7 @@ PyObject* integrator_recursive(PyObject* op, PyObject* const* args, Py_ssize_t n
   if (recursive_impl(reinterpret_cast<IntegratorObject*>(op), &result) == 0) {
     if (PyObject* value = PyFloat_FromDouble(result)) return value;
   }
-  add_traceback(kTraceRecursive);
+  add_method_traceback(recursive_method);
   return nullptr;
 }
 

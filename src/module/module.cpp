@@ -4,7 +4,9 @@
 #include <Python.h>
 
 #include "capi/function.hpp"
+#include "capi/interned.hpp"
 #include "capi/ref.hpp"
+#include "capi/static_type.hpp"
 #include "capi/traceback.hpp"
 #include "integrator/integrator.hpp"
 
@@ -43,36 +45,9 @@ struct ModuleStrings {
   PyObject* dunder_main;
   PyObject* dunder_name;
   PyObject* dunder_test;
-  PyObject* dunder_reduce;
-  PyObject* dunder_reduce_ex;
-  PyObject* dunder_setstate;
-  PyObject* dunder_getstate;
-  PyObject* reduce_cython;
-  PyObject* setstate_cython;
   PyObject* vtable_key;
 };
 ModuleStrings strings{};
-
-struct StringEntry {
-  PyObject** target;
-  const char* text;
-};
-
-const StringEntry kStrings[] = {
-    {&strings.module_name, "Pelorand"},
-    {&strings.dunder_main, "__main__"},
-    {&strings.dunder_name, "__name__"},
-    {&strings.dunder_test, "__test__"},
-    {&strings.dunder_reduce, "__reduce__"},
-    {&strings.dunder_reduce_ex, "__reduce_ex__"},
-    {&strings.dunder_setstate, "__setstate__"},
-    {&strings.dunder_getstate, "__getstate__"},
-    {&strings.reduce_cython, "__reduce_cython__"},
-    {&strings.setstate_cython, "__setstate_cython__"},
-    {&strings.vtable_key, "__pyx_vtable__"},
-};
-
-PyObject* class_object() { return reinterpret_cast<PyObject*>(&IntegratorType); }
 
 // ---- create step ----------------------------------------------------------
 
@@ -145,11 +120,13 @@ int check_runtime_version(PyObject*) {
   return PyErr_WarnEx(nullptr, message, 1);
 }
 
-// Interned, and so hashed: dict look-ups with them never hash again.
 int make_strings(PyObject*) {
-  for (const StringEntry& entry : kStrings) {
-    if (*entry.target) continue;
-    if (!(*entry.target = PyUnicode_InternFromString(entry.text))) return -1;
+  if (intern_strings({{&strings.module_name, "Pelorand"},
+                      {&strings.dunder_main, "__main__"},
+                      {&strings.dunder_name, "__name__"},
+                      {&strings.dunder_test, "__test__"},
+                      {&strings.vtable_key, "__pyx_vtable__"}}) < 0) {
+    return -1;
   }
   strings_made = true;
   return 0;
@@ -188,119 +165,17 @@ void forget_bare_name(PyObject* module) {
 
 int ready_class(PyObject*) { return integrator_type_ready(); }
 
-// Stores into the class dict behind the immutable-type guard and drops the
-// attribute cache that may hold the old entry.
-int class_dict_store(PyObject* name, PyObject* value) {
-  Ref dict = Ref::steal(PyType_GetDict(&IntegratorType));
-  if (!dict || PyDict_SetItem(dict.get(), name, value) < 0) return -1;
-  PyType_Modified(&IntegratorType);
-  return 0;
-}
-
-int class_dict_delete(PyObject* name) {
-  Ref dict = Ref::steal(PyType_GetDict(&IntegratorType));
-  if (!dict || PyDict_DelItem(dict.get(), name) < 0) return -1;
-  PyType_Modified(&IntegratorType);
-  return 0;
-}
-
 int store_capsule(PyObject*) {
   Ref capsule = Ref::steal(PyCapsule_New(&integrator_ops, nullptr, nullptr));
   if (!capsule) return -1;
-  return class_dict_store(strings.vtable_key, capsule.get());
+  return static_type_set(&IntegratorType, strings.vtable_key, capsule.get());
 }
 
 int bind_class(PyObject* module) {
-  return PyObject_SetAttr(module, strings.module_name, class_object());
+  return PyObject_SetAttr(module, strings.module_name, reinterpret_cast<PyObject*>(&IntegratorType));
 }
 
-// Looks `name` up along the MRO without invoking descriptors; empty when
-// absent, and empty with an exception set when a look-up failed.
-Ref lookup_in_mro(PyTypeObject* type, PyObject* name) {
-  PyObject* mro = type->tp_mro;
-  for (Py_ssize_t i = 0; mro && i < PyTuple_GET_SIZE(mro); ++i) {
-    Ref dict = Ref::steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))));
-    if (!dict) continue;
-    PyObject* found = PyDict_GetItemWithError(dict.get(), name);  // borrowed
-    if (found || PyErr_Occurred()) return Ref::borrow(found);
-  }
-  return Ref();
-}
-
-// 1 when `obj.__name__ == name`; errors count as "not equal".
-bool has_name(PyObject* obj, PyObject* name) {
-  Ref own = Ref::steal(PyObject_GetAttr(obj, strings.dunder_name));
-  if (!own) {
-    PyErr_Clear();
-    return false;
-  }
-  const int equal = PyObject_RichCompareBool(own.get(), name, Py_EQ);
-  if (equal < 0) PyErr_Clear();
-  return equal > 0;
-}
-
-// getattr(cls, name), with an AttributeError turned into "absent" (null, no error).
-Ref class_attr_or_absent(PyObject* name) {
-  Ref value = Ref::steal(PyObject_GetAttr(class_object(), name));
-  if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
-  return value;
-}
-
-// Installs __reduce_cython__ and __setstate_cython__ as the class's
-// __reduce__ and __setstate__, unless the class already customises pickling.
-int install_pickling(PyTypeObject* type) {
-  const ModuleStrings& c = strings;
-  PyObject* object_type = reinterpret_cast<PyObject*>(&PyBaseObject_Type);
-  Ref getstate = lookup_in_mro(type, c.dunder_getstate);
-  if (!getstate && PyErr_Occurred()) return -1;
-  if (getstate && getstate.get() != lookup_in_mro(&PyBaseObject_Type, c.dunder_getstate).get()) {
-    return 0;
-  }
-
-  Ref object_reduce_ex = Ref::steal(PyObject_GetAttr(object_type, c.dunder_reduce_ex));
-  if (!object_reduce_ex) return -1;
-  Ref reduce_ex = Ref::steal(PyObject_GetAttr(class_object(), c.dunder_reduce_ex));
-  if (!reduce_ex) return -1;
-  if (reduce_ex.get() != object_reduce_ex.get()) return 0;
-
-  Ref object_reduce = Ref::steal(PyObject_GetAttr(object_type, c.dunder_reduce));
-  if (!object_reduce) return -1;
-  Ref reduce = Ref::steal(PyObject_GetAttr(class_object(), c.dunder_reduce));
-  if (!reduce) return -1;
-  const bool reduce_is_default = reduce.get() == object_reduce.get();
-  if (!reduce_is_default && !has_name(reduce.get(), c.reduce_cython)) return 0;
-
-  Ref reduce_cython = class_attr_or_absent(c.reduce_cython);
-  if (reduce_cython) {
-    if (class_dict_store(c.dunder_reduce, reduce_cython.get()) < 0) return -1;
-    if (class_dict_delete(c.reduce_cython) < 0) return -1;
-  } else if (reduce_is_default || PyErr_Occurred()) {
-    return -1;
-  }
-
-  Ref setstate = Ref::steal(PyObject_GetAttr(class_object(), c.dunder_setstate));
-  if (!setstate) PyErr_Clear();
-  if (!setstate || has_name(setstate.get(), c.setstate_cython)) {
-    Ref setstate_cython = class_attr_or_absent(c.setstate_cython);
-    if (setstate_cython) {
-      if (class_dict_store(c.dunder_setstate, setstate_cython.get()) < 0) return -1;
-      if (class_dict_delete(c.setstate_cython) < 0) return -1;
-    } else if (!setstate || PyErr_Occurred()) {
-      return -1;
-    }
-  }
-  PyType_Modified(type);
-  return 0;
-}
-
-int setup_pickling(PyObject*) {
-  if (install_pickling(&IntegratorType) == 0) return 0;
-  if (!PyErr_Occurred()) {
-    PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s",
-                 IntegratorType.tp_name);
-  }
-  return -1;
-}
+int setup_pickling(PyObject*) { return integrator_setup_pickling(); }
 
 // The class layout assumes the heap-type record of the headers it was built with.
 int check_type_size(PyObject*) {
@@ -342,7 +217,7 @@ int bind_methods(PyObject*) {
     if (!func) return -1;
     PyObject* name = function_name(func.get());  // borrowed
     const int stored = spec->target == BindTarget::kClass
-                           ? class_dict_store(name, func.get())
+                           ? static_type_set(&IntegratorType, name, func.get())
                            : PyDict_SetItem(module_dict, name, func.get());
     if (stored < 0) return -1;
   }

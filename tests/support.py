@@ -15,10 +15,27 @@ def exact(message):
     return f"^{re.escape(message)}$"
 
 
+def start_python(code, *options):
+    """A fresh interpreter with this one's environment running `code`, its
+    output and errors piped."""
+    return subprocess.Popen([sys.executable, *options, "-c", code], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, env=os.environ)
+
+
 def run_python(code, *options):
-    """Runs `code` in a fresh interpreter with this one's environment."""
-    return subprocess.run([sys.executable, *options, "-c", code], capture_output=True,
-                          text=True, env=os.environ, timeout=300)
+    """Runs `code` in a fresh interpreter: its exit status, output and errors."""
+    with start_python(code, *options) as child:
+        out, err = child.communicate(timeout=300)
+    return subprocess.CompletedProcess(child.args, child.returncode, out, err)
+
+
+def self_referencing(integrand, a=0, b=1, precision=1e-3):
+    """An instance whose integrand is `integrand(instance, x)`: a cycle
+    through the integrand, as a closure over the instance makes one."""
+    def f(x):
+        return integrand(obj, x)
+    obj = Pelorand(a, b, precision, f)
+    return obj
 
 
 def raised(call):
@@ -86,7 +103,7 @@ class Recorder:
 
 
 class FloatSub(float): pass
-class IntSub(int): pass
+class IntSub(int): __int__ = __index__ = None  # read as an int, never asked
 class Sub(Pelorand): pass
 
 

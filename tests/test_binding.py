@@ -4,7 +4,7 @@ import warnings
 
 import Pelorand
 from Pelorand import Pelorand as P
-from support import exact, growth, own_entries, raised, swallow
+from support import Recorder, Sub, exact, growth, own_entries, raised, swallow
 
 
 def f(x):
@@ -103,24 +103,22 @@ class Binding(unittest.TestCase):
                 self.assertLess((blocks, objects), (20, 10))
 
     def test_keyword_construction_matches_positional(self):
-        calls = [lambda: P(a=0, b=1, precision=1e-8, integrand=f), lambda: P(0, 1, 1e-8, integrand=f),
-                 lambda: P(0, b=1, integrand=f, precision=1e-8), lambda: P(0, 1, 1e-6, 42)]
-        for call in calls:
-            obj = call()
-            self.assertEqual((obj.romberg_map, obj.romberg_table, obj.precision_table), ({}, [], []))
-
-    def test_subclass_binds_the_same_way(self):
-        class Sub(P):
-            pass
-        self.assertIsInstance(Sub(0, 1, 1e-6, f), Sub)
-        with self.assertRaisesRegex(TypeError, exact(COUNT.format("__cinit__", "exactly", 4, "s", 3))):
-            Sub(1, 2, 3)
-
-    def test_keyword_name_subclass_of_str(self):
         class Name(str):
             pass
-        obj = P(**{Name("a"): 0, "b": 1, "precision": 1e-6, Name("integrand"): f})
-        self.assertEqual(obj.romberg_map, {})
+        makers = [lambda g: P(0.25, 2, 1e-8, g), lambda g: P(a=0.25, b=2, precision=1e-8, integrand=g),
+                  lambda g: P(0.25, 2, 1e-8, integrand=g), lambda g: P(0.25, b=2, integrand=g, precision=1e-8),
+                  lambda g: P(**{Name("a"): 0.25, "b": 2, "precision": 1e-8, Name("integrand"): g}),
+                  lambda g: Sub(0.25, precision=1e-8, b=2, integrand=g)]
+        for index, make in enumerate(makers):
+            with self.subTest(index=index):
+                recorder = Recorder()
+                obj = make(recorder)
+                self.assertEqual((obj.romberg_map, obj.romberg_table, obj.precision_table), ({}, [], []))
+                obj.dynamic_programming(1)
+                self.assertEqual(recorder.calls, [0.25, 2.0])
+        self.assertEqual(P(0, 1, 1e-6, 42).romberg_table, [])
+        with self.assertRaisesRegex(TypeError, exact(COUNT.format("__cinit__", "exactly", 4, "s", 3))):
+            Sub(1, 2, 3)
         with self.assertRaisesRegex(TypeError, exact("recursive() got an unexpected keyword argument 'x'")):
             OBJ.recursive(**{Name("x"): 1})
 

@@ -9,7 +9,7 @@ import warnings
 import weakref
 
 from Pelorand import Pelorand as P
-from support import FloatSub, IntSub, Recorder, Sub, growth, odd, swallow, zombie
+from support import FloatSub, IntSub, Recorder, Sub, growth, odd, self_referencing, swallow, zombie
 
 
 def square(x):
@@ -23,15 +23,14 @@ def at_half(result):
 
 def reentrant(method):
     """An instance whose integrand calls `method` on it once, at 0.5."""
-    holder = []
+    entered = []
 
-    def f(x):
-        if x == 0.5 and len(holder) == 1:
-            holder.append("entered")
-            method(holder[0])
+    def f(obj, x):
+        if x == 0.5 and not entered:
+            entered.append(True)
+            method(obj)
         return x
-    holder.append(P(0, 1, 1e-3, f))
-    return holder[0]
+    return self_referencing(f)
 
 
 def with_map(entries):

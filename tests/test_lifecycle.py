@@ -7,7 +7,7 @@ import unittest
 import weakref
 
 from Pelorand import Pelorand as P
-from support import raised
+from support import Sub, raised
 
 REFUSED = "no default __reduce__ due to non-trivial __cinit__"
 
@@ -50,8 +50,6 @@ class Instances(unittest.TestCase):
             weakref.ref(obj)
 
     def test_python_subclasses(self):
-        class Sub(P):
-            pass
         obj = Sub(0, 1, 1e-6, abs)
         obj.extra = 1
         self.assertIs(weakref.ref(obj)(), obj)

@@ -5,7 +5,7 @@ import unittest
 
 from Pelorand import Pelorand as P
 from model import Recursive, seeded_cases
-from support import Recorder, own_entries, raised, run_python
+from support import Recorder, own_entries, raised, run_python, self_referencing
 
 
 SQUARE_MAP = {"0-0": 0.5, "0-1": 0.375, "1-0": 0.3333333333333333,
@@ -161,9 +161,7 @@ class Failures(unittest.TestCase):
     def test_integrand_that_changes_the_map(self):
         for change in (dict.clear, lambda d: d.pop("0-0", None), lambda d: d.update({"9-9": "x"})):
             with self.subTest(change=change):
-                holder = []
-                obj = P(0, 1, 1e-6, lambda x: (change(holder[0].romberg_map), x * x)[1])
-                holder.append(obj)
+                obj = self_referencing(lambda obj, x: (change(obj.romberg_map), x * x)[1], precision=1e-6)
                 self.assertAlmostEqual(obj.recursive(), 1 / 3)
 
 

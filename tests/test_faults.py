@@ -66,15 +66,18 @@ def watched(call, *args):
 
 
 def setdefault_resizes():
-    """Child: the start-up's allocations made where dict.setdefault's insertion resizes
-    the table. That call site is where the stack of the same resize made by
-    setdefault leaves the one made by item assignment; a start-up allocation is made
-    there when its stack runs through it. Its stacks are taken first, as start_up() runs."""
+    """Child: the windows of start_up() whose allocation is the resize in dict.setdefault's
+    insertion, told by call site: the stacks of that resize made by setdefault and by item
+    assignment agree up to the site where they part. The start-up is watched first, in the
+    state start_up() runs it in."""
     located = importlib.util.find_spec("Pelorand")
     stacks = watched(lambda: located.loader.exec_module(importlib.util.module_from_spec(located)))
     by_setdefault, = watched(dict.fromkeys("abcde").setdefault, "new", 1)
     by_assignment, = watched(dict.fromkeys("abcde").__setitem__, "new", 1)
-    site = next(by_setdefault[:i + 1] for i, (x, y) in enumerate(zip(by_setdefault, by_assignment)) if x != y)
+    parted = [i for i, (x, y) in enumerate(zip(by_setdefault, by_assignment)) if x != y]
+    if not parted:
+        sys.exit("the probe records no call stacks here, so the windows the interpreter loses are unknown")
+    site = by_setdefault[:parted[0] + 1]
     print([window for window, stack in enumerate(stacks) if stack[:len(site)] == site])
 
 

@@ -9,6 +9,9 @@ counted by callgrind, which are the same from run to run.
     cmake --build build --target bench-instructions
     python3.12 bench/bench.py --instructions --build build [--floor-build DIR]
 
+Any interpreter the build supports runs it, against the module and the floor
+built for that interpreter.
+
 Every run evaluates the same 20 trapezoid grids of [0, 1] (2**m intervals,
 m = 0 .. 19: 2**20 + 19 calls): dynamic_programming(20) with a precision that
 is never met, and recursive() with one that it first meets at level 19.
@@ -336,11 +339,11 @@ def callgrind_run(valgrind, contestant, index, rows, paths, scratch):
 
 
 def found_in(directory, module):
-    """The file of `module` in `directory`, or None."""
-    for name in sorted(os.listdir(directory)):
-        if name.startswith(module + ".") and name.endswith(".so"):
-            return os.path.join(directory, name)
-    return None
+    """The file of `module` built for this interpreter in `directory`, or None."""
+    import sysconfig
+
+    path = os.path.join(directory, module + sysconfig.get_config_var("EXT_SUFFIX"))
+    return path if os.path.isfile(path) else None
 
 
 def module_directory(module, given):
@@ -349,7 +352,10 @@ def module_directory(module, given):
             sys.exit(f"bench.py: no build folder {given}")
         path = found_in(given, module)
         if path is None:
-            sys.exit(f"bench.py: no {module} module in {given}")
+            others = sorted(name for name in os.listdir(given)
+                            if name.startswith(module + ".") and name.endswith((".so", ".pyd")))
+            sys.exit(f"bench.py: no {module} module built for Python {sys.version.split()[0]} "
+                     f"({sys.executable}) in {given}" + (f", only {', '.join(others)}" if others else ""))
         return os.path.dirname(os.path.abspath(path))
     for directory in sys.path:
         if os.path.isdir(directory or ".") and found_in(directory or ".", module):

@@ -242,21 +242,26 @@ class Failures(unittest.TestCase):
         self.assertLessEqual(set(outcomes), {expected, "RuntimeError: romberg_table", "RuntimeError: precision_table"})
 
     def test_other_threads_run_during_a_builtin_integrand(self):
-        ticks, done = [], threading.Event()
+        # The interval offered is the interpreter's, whatever sys.getswitchinterval is bound to.
+        for replacement in (sys.getswitchinterval, lambda: 1 / 0, lambda: 1e9):
+            with self.subTest(replacement=replacement):
+                ticks, done = [], threading.Event()
 
-        def tick():
-            while not done.is_set():
-                time.sleep(0.001)
-                ticks.append(1)
-        thread = threading.Thread(target=tick)
-        thread.start()
-        try:
-            P(0, 1, -1.0, math.sqrt).dynamic_programming(23)
-        finally:
-            done.set()
-            thread.join()
-        # Starved, the thread would run once or twice in all.
-        self.assertGreater(len(ticks), 8)
+                def tick():
+                    while not done.is_set():
+                        time.sleep(0.001)
+                        ticks.append(1)
+                thread = threading.Thread(target=tick)
+                thread.start()
+                original, sys.getswitchinterval = sys.getswitchinterval, replacement
+                try:
+                    P(0, 1, -1.0, math.sqrt).dynamic_programming(23)
+                finally:
+                    sys.getswitchinterval = original
+                    done.set()
+                    thread.join()
+                # Starved, the thread would run once or twice in all.
+                self.assertGreater(len(ticks), 8)
 
     def test_ctrl_c_stops_long_runs(self):
         # A builtin integrand never returns to the eval loop: only the sums can notice.

@@ -10,6 +10,10 @@ import math
 import sys
 import unittest
 
+# Imported in every child alike, so that start_up() and setdefault_resizes()
+# number the same allocations.
+import _pelorand_probe as probe
+
 try:
     import _testcapi
 except ImportError:
@@ -25,8 +29,9 @@ TAIL = 10
 # failure as an exception leaves a Python frame into a SystemError.
 INTEGRANDS = {"x*x": lambda x: x * x, "exp": math.exp, "round(1000*x)": lambda x: round(1000 * x),
               "atanh": math.atanh}
-# Per phase: windows that hit and left everything working, and all that hit.
-SURVIVED = dict.fromkeys(("exec", "construction", "recursive", "dynamic_programming"), ("not run",) * 2)
+# Per phase: windows that hit and left everything working, all that hit, and
+# those skipped because the interpreter loses their failure.
+SURVIVED = dict.fromkeys(("exec", "construction", "recursive", "dynamic_programming"), ("not run",) * 2 + (0,))
 
 
 def under(window, call, *args):
@@ -40,6 +45,40 @@ def under(window, call, *args):
             _testcapi.remove_mem_hooks()
     except Exception as error:
         return error
+
+
+def setdefault_loses_failures():
+    """Whether this interpreter loses a failed resize in dict.setdefault's insertion
+    of a new key, reporting success with the MemoryError pending: readying a type
+    then goes on with a corrupted type dict. Found by running it, not by version
+    (CPython 3.13.0 has it, 3.12 does not): 5 str keys fill a dict's 8-slot table."""
+    return type(under(0, dict.fromkeys("abcde").setdefault, "new", 1)) is SystemError
+
+
+def watched(call, *args):
+    """The call stacks of the allocations `call(*args)` makes, numbered as under() numbers them."""
+    probe.watch_allocations()
+    try:
+        call(*args)
+    finally:
+        stacks = probe.end_watch()
+    return stacks
+
+
+def setdefault_resizes():
+    """Child: the windows of start_up() whose allocation is the resize in dict.setdefault's
+    insertion, told by call site: the stacks of that resize made by setdefault and by item
+    assignment agree up to the site where they part. The start-up is watched first, in the
+    state start_up() runs it in."""
+    located = importlib.util.find_spec("Pelorand")
+    stacks = watched(lambda: located.loader.exec_module(importlib.util.module_from_spec(located)))
+    by_setdefault, = watched(dict.fromkeys("abcde").setdefault, "new", 1)
+    by_assignment, = watched(dict.fromkeys("abcde").__setitem__, "new", 1)
+    parted = [i for i, (x, y) in enumerate(zip(by_setdefault, by_assignment)) if x != y]
+    if not parted:
+        sys.exit("the probe records no call stacks here, so the windows the interpreter loses are unknown")
+    site = by_setdefault[:parted[0] + 1]
+    print([window for window, stack in enumerate(stacks) if stack[:len(site)] == site])
 
 
 def canon(value):
@@ -146,10 +185,11 @@ def grouped(faults):
 @unittest.skipIf(_testcapi is None, "needs _testcapi.set_nomemory")
 class AllocationFailures(unittest.TestCase):
     def judge(self, phase, rows):
-        """`rows` of (where, window, verdict): `hit` and `clean` pass, other verdicts name a fault."""
+        """`rows` of (where, window, verdict): `hit`, `clean` and `skipped` pass, other verdicts name a fault."""
         verdicts = [verdict for *_, verdict in rows]
-        SURVIVED[phase] = verdicts.count("hit"), sum(verdict.startswith("hit") for verdict in verdicts)
-        faults = [row for row in rows if row[2] not in ("hit", "clean", "")]
+        SURVIVED[phase] = (verdicts.count("hit"), sum(verdict.startswith("hit") for verdict in verdicts),
+                           verdicts.count("skipped"))
+        faults = [row for row in rows if row[2] not in ("hit", "clean", "skipped", "")]
         if faults:
             self.fail(grouped(faults))
 
@@ -157,10 +197,20 @@ class AllocationFailures(unittest.TestCase):
         out, crash = child("start_up(None)")
         self.assertFalse(crash)
         reference, rows = ast.literal_eval(out)[2], []
+        lost = []  # windows whose failure the interpreter loses: nothing of ours to test
+        if setdefault_loses_failures():
+            out, crash = child("setdefault_resizes()")
+            self.assertFalse(crash)
+            lost = ast.literal_eval(out)
         with concurrent.futures.ThreadPoolExecutor(2) as pool:
             while [verdict for *_, verdict in rows[-TAIL:]] != ["clean"] * TAIL:
                 windows = range(len(rows), len(rows) + 4)
-                for window, (out, crash) in zip(windows, pool.map(lambda n: child(f"start_up({n})"), windows)):
+                runs = pool.map(lambda n: None if n in lost else child(f"start_up({n})"), windows)
+                for window, done in zip(windows, runs):
+                    if done is None:
+                        rows.append(("exec", window, "skipped"))
+                        continue
+                    out, crash = done
                     outcome, left, found = ("crash", False, None) if crash else ast.literal_eval(out)
                     problems = [crash] if crash else [] if outcome in ("hit", "clean") else [outcome]
                     problems += ["the failed exec left its module in sys.modules"] if left else []
@@ -183,7 +233,8 @@ class AllocationFailures(unittest.TestCase):
 def tearDownModule():
     if _testcapi:
         counts = (f"{phase} {survived}" + (f" of {hits}" if hits != survived else "")
-                  for phase, (survived, hits) in SURVIVED.items())
+                  + (f" ({skipped} skipped: the interpreter loses failures in dict.setdefault)" if skipped else "")
+                  for phase, (survived, hits, skipped) in SURVIVED.items())
         print("allocation failures survived:", ", ".join(counts), file=sys.stderr)
 
 

@@ -44,8 +44,25 @@ class StartUp(unittest.TestCase):
         self.assertEqual(out, "refused: Interpreter change detected - this module can only "
                               "be loaded into one interpreter per process.\n")
 
-    def test_import_warns_nothing_on_3_12(self):
+    def test_import_warns_nothing_under_its_own_version(self):
         self.check("import Pelorand", "-W", "error")
+
+    def test_type_record_checked_against_the_headers(self):
+        # The headers' heap-type record is the running interpreter's type record.
+        cases = [("object", f"ValueError: builtins.type size changed, may indicate binary incompatibility. "
+                            f"Expected {type.__basicsize__} from C header, got {object.__basicsize__} from PyObject"),
+                 ("5", "TypeError: builtins.type is not a type object")]
+        for replacement, message in cases:
+            with self.subTest(replacement):
+                out = self.check(f"""
+                    import builtins
+                    builtins.type = {replacement}
+                    try:
+                        import Pelorand
+                    except Exception as error:
+                        print(f"{{error.__class__.__name__}}: {{error}}")
+                    """)
+                self.assertEqual(out, message + "\n")
 
     def test_package_qualified_import_enters_bare_name(self):
         with tempfile.TemporaryDirectory() as root:

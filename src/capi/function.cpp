@@ -242,6 +242,9 @@ PyTypeObject FunctionType = {
     nullptr,                                     /* tp_finalize */
     nullptr,                                     /* tp_vectorcall */
     0,                                           /* tp_watched */
+#if PY_VERSION_HEX >= 0x030D0000
+    0,                                           /* tp_versions_used */
+#endif
 };
 
 int function_type_ready() { return static_type_ready(&FunctionType); }

@@ -11,6 +11,11 @@ namespace pelorand {
 
 inline constexpr int kMaxLocals = 8;
 
+// A METH_FASTCALL | METH_KEYWORDS implementation; the interpreter's public
+// name for this type is new in 3.13.
+using FastcallImpl = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames);
+
 // Where the start-up binds a method's function object.
 enum class BindTarget { kClass, kModule };
 
@@ -19,8 +24,7 @@ enum class BindTarget { kClass, kModule };
 // inspect reports) and its defaults all come from here.
 struct MethodSpec {
   Signature signature;                  // its name is the method's __name__
-  // Called with self, then the arguments in the fast calling convention.
-  PyObject* (*impl)(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+  FastcallImpl impl;                    // called with self and the remaining arguments
   const char* doc;
   const char* qualname;
   const char* locals[kMaxLocals];       // the code object's locals after the parameters

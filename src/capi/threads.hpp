@@ -5,7 +5,8 @@ namespace pelorand {
 
 // Releases the interpreter lock for a moment when a little more than a switch
 // interval has passed since this thread last did so here; call it every so
-// often from a loop that holds the lock without running Python code.
+// often, with no exception pending, from a loop that holds the lock without
+// running Python code. It runs no Python code itself.
 void offer_interpreter_lock();
 
 }  // namespace pelorand

@@ -204,6 +204,9 @@ PyTypeObject IntegratorType = {
     nullptr,                                     /* tp_finalize */
     nullptr,                                     /* tp_vectorcall */
     0,                                           /* tp_watched */
+#if PY_VERSION_HEX >= 0x030D0000
+    0,                                           /* tp_versions_used */
+#endif
 };
 
 namespace {

@@ -25,11 +25,15 @@ class Stress(unittest.TestCase):
         # method, on a thread stack far smaller than the main thread's.
         self.assert_survives("""
             import threading
+            # Freed on the main thread: the interpreter's own release of a
+            # chain of closures this long needs more stack, on some versions.
+            chains = []
 
             def chain(link, method):
                 p = P(0, 0, 1.0, None)
                 for _ in range(200_000):
                     p = P(0, 0, 1.0, link(p))
+                chains.append(p)
                 try:
                     method(p)
                 except RecursionError:

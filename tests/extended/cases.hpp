@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "capi/extended.hpp"
+#include "numeric/extended.hpp"
 
 namespace extended_cases {
 

@@ -4,8 +4,7 @@
 //
 // Each operation is written once, split by what it does to magnitudes, and
 // leaves through one exit per format: round_pack, round_pack_double.
-// Rule: a fast path beside the general one exists only where bench/ shows
-// that the integrand loop pays for it (today: MulAddToDouble's frame).
+// A fast path exists only where bench/ shows the integrand loop pays for it.
 #pragma once
 
 #include <bit>
@@ -61,7 +60,7 @@ class SoftExtended {
   // Rounded once, to nearest even. A NaN keeps its sign and the payload bits
   // that a double holds.
   explicit operator double() const {
-    if (code() == kSpecial) [[unlikely]] return special_to_double(sig_, se_ & kSign);
+    if (is_special()) [[unlikely]] return special_to_double(sig_, se_ & kSign);
     if (code() == 0) return std::bit_cast<double>(se_ & kSign);
     const Unpacked x = unpack(*this);
     return round_pack_double(se_ & kSign, x.exp, x.sig, 0);
@@ -174,10 +173,11 @@ class SoftExtended {
     return code - 1 < kSpecial - 1;
   }
 
-  bool is_nan() const { return code() == kSpecial && (sig_ << 1) != 0; }
-  bool is_inf() const { return code() == kSpecial && (sig_ << 1) == 0; }
+  bool is_special() const { return code() == kSpecial; }
+  bool is_nan() const { return is_special() && (sig_ << 1) != 0; }
+  bool is_inf() const { return is_special() && (sig_ << 1) == 0; }
   bool is_zero() const { return code() == 0; }
-  bool is_normal() const { return (sig_ & kIntegerBit) != 0 && code() != kSpecial; }
+  bool is_normal() const { return (sig_ & kIntegerBit) != 0 && !is_special(); }
 
   // Shifts (hi:lo), hi not zero, up until bit 127 is set; returns how far.
   static PELORAND_ALWAYS_INLINE int normalize(uint64_t& hi, uint64_t& lo) {
@@ -200,9 +200,9 @@ class SoftExtended {
     int32_t exp;
   };
   static PELORAND_ALWAYS_INLINE Unpacked unpack(SoftExtended x) {
-    uint64_t sig = x.sig_;
-    const int s = normalize(sig);
-    return {sig, static_cast<int32_t>(x.code()) - s};
+    Unpacked u{x.sig_, static_cast<int32_t>(x.code())};
+    if ((u.sig & kIntegerBit) == 0) [[unlikely]] u.exp -= normalize(u.sig);
+    return u;
   }
 
   // 1 when the bits below the last place call for rounding sig up (nearest,
@@ -218,11 +218,13 @@ class SoftExtended {
     if (!is_finite_nonzero(static_cast<uint32_t>(exp))) [[unlikely]] {
       return round_pack_outside(sign, exp, sig, extra);
     }
-    const uint64_t r = sig + round_up(sig, extra);
-    // A carry out leaves r zero: 2^63 one exponent up, which from 0x7FFE up
-    // is the encoding of infinity.
-    const uint64_t carry = r < sig;
-    return make(r | (carry << 63), sign | static_cast<uint32_t>(exp + static_cast<int32_t>(carry)));
+    uint64_t r = sig + round_up(sig, extra);
+    // A carry out: 2^63 one exponent up, which from 0x7FFE is infinity.
+    if (r < sig) [[unlikely]] {
+      r = kIntegerBit;
+      ++exp;
+    }
+    return make(r, sign | static_cast<uint32_t>(exp));
   }
 
   static PELORAND_NOINLINE SoftExtended round_pack_outside(uint64_t sign, int32_t exp, uint64_t sig,
@@ -275,9 +277,8 @@ class SoftExtended {
   // (hi:lo) >> n, any bits shifted out left as a one in the lowest bit of lo
   // (jammed), which rounds the same.
   static void shift_right_jam(uint64_t& hi, uint64_t& lo, uint32_t n) {
-    if (n == 0) return;
     if (n < 64) {
-      lo = (hi << (64 - n)) | (lo >> n) | ((lo << (64 - n)) != 0);
+      lo = ((hi << (63 - n)) << 1) | (lo >> n) | (((lo << (63 - n)) << 1) != 0);
       hi >>= n;
       return;
     }
@@ -288,7 +289,7 @@ class SoftExtended {
 
   // a + b, or a - b when flip is kSign.
   static SoftExtended add(SoftExtended a, SoftExtended b, uint64_t flip) {
-    if (a.code() == kSpecial || b.code() == kSpecial) [[unlikely]] return add_special(a, b, flip);
+    if (a.is_special() || b.is_special()) [[unlikely]] return add_special(a, b, flip);
     const uint64_t sign = a.se_ & kSign;
     if (((a.se_ ^ b.se_ ^ flip) & kSign) == 0) {
       return add_magnitudes(sign, a.code(), a.sig_, b.code(), b.sig_);
@@ -378,8 +379,8 @@ class SoftExtended {
   static PELORAND_NOINLINE SoftExtended add_special(SoftExtended a, SoftExtended b, uint64_t flip) {
     if (a.is_nan() || b.is_nan()) return propagate_nan(a, b);
     b.se_ ^= flip;
-    if (b.code() != kSpecial) return a;
-    if (a.code() != kSpecial) return b;
+    if (!b.is_special()) return a;
+    if (!a.is_special()) return b;
     return ((a.se_ ^ b.se_) & kSign) != 0 ? indefinite() : a;
   }
 
@@ -408,19 +409,23 @@ class SoftExtended {
 };
 
 // i -> i * h + a for ints i and fixed h and a, each operation rounded as the
-// x87 rounds it, then rounded to double. Fused in a frame whose unit is 2^-32
-// of h's last place, when h is normal, a zero or normal and below 2^31 h, i
-// from 1 to 2^30 - 1, and every sum from 2^64 to 2^127 units a normal double:
-// there i * h is exact in 128 bits, and so is its sum with a (a's bits below
-// the frame jammed: every such sum rounds at bit 31 or above), so that each
-// rounding acts on integers.
+// x87 rounds it, then rounded to double: the one fast path, for the integrand
+// loop. Fused in a frame whose unit is h's last place, or 2^-32 of it when a
+// is below 2^31 h, for h normal, a zero or normal and below 2^63 h, i from 1
+// to 2^30 - 1, and every sum from 2^64 to 2^127 units a normal double: there
+// i * h is exact in 128 bits, and so is its sum with a (a's bits below the
+// frame jammed: every such sum rounds at bit 31 or above), so that each
+// rounding acts on integers. Elsewhere, the general operations.
 template <class Limbs>
 class SoftExtended<Limbs>::MulAddToDouble {
  public:
   MulAddToDouble(SoftExtended h, SoftExtended a) : h_(h), a_(a) {
     const uint32_t ch = h.code(), ca = a.code();
-    const int32_t up = static_cast<int32_t>(ca) - static_cast<int32_t>(ch) + 32;  // a's shift
-    const int32_t field = static_cast<int32_t>(ch) + 32 - kDoubleOffset;
+    // How far a's significand moves into the frame.
+    int32_t up = static_cast<int32_t>(ca) - static_cast<int32_t>(ch) + 32;
+    const bool fine = ca == 0 || up < 63;
+    if (!fine) up -= 32;
+    const int32_t field = static_cast<int32_t>(ch) + (fine ? 32 : 64) - kDoubleOffset;
     if (!h.is_normal() || field < 64 || field > 0x7FF) return;
     if (ca != 0) {
       if (!a.is_normal() || up >= 63) return;
@@ -432,24 +437,28 @@ class SoftExtended<Limbs>::MulAddToDouble {
         shift_right_jam(a_hi_, a_lo_, static_cast<uint32_t>(-up));
       }
     }
-    shape_ = ca != 0 && ((a.se_ ^ h.se_) & kSign) != 0 ? kSubtract : kAdd;
+    const bool subtract = ca != 0 && ((a.se_ ^ h.se_) & kSign) != 0;
+    shape_ = fine ? (subtract ? kSubtractFine : kAddFine) : (subtract ? kSubtract : kAdd);
     sign_exponent_ = ((ca != 0 ? a.se_ : h.se_) & kSign) | (static_cast<uint64_t>(field - 1) << 52);
     // The product needs no rounding while its high word, less one, is below
-    // this: the bits it drops are zeros of h's significand. At most 2^61 - 1,
-    // so that a zero or negative i, or one of 2^30 and above, falls outside.
+    // this: the bits it drops are zeros of h's significand. Small enough that
+    // a zero or negative i, or one of 2^30 and above, falls outside.
     const int zeros = std::countr_zero(h.sig_);
-    exact_ = (uint64_t{1} << (32 + (zeros < 29 ? zeros : 29))) - 1;
+    exact_ = (uint64_t{1} << ((fine ? 32 : 0) + (zeros < 29 ? zeros : 29))) - 1;
   }
 
   PELORAND_ALWAYS_INLINE double operator()(int i) const {
-    if (shape_ == kAdd) return framed<kAdd>(i);
-    if (shape_ == kSubtract) return framed<kSubtract>(i);
+    if (shape_ == kAddFine) return framed<false, true>(i);
+    if (shape_ == kSubtractFine) return framed<true, true>(i);
+    if (shape_ == kAdd) return framed<false, false>(i);
+    if (shape_ == kSubtract) return framed<true, false>(i);
     return unfused(i);
   }
 
  private:
-  // Whether |a| and |i * h| add or subtract, as in add_ and subtract_magnitudes.
-  enum Shape { kAdd, kSubtract, kUnfused };
+  // Whether |a| and |i * h| add or subtract, as in add_ and
+  // subtract_magnitudes, and in which frame.
+  enum Shape { kAddFine, kSubtractFine, kAdd, kSubtract, kUnfused };
 
   SoftExtended h_;
   SoftExtended a_;
@@ -461,26 +470,36 @@ class SoftExtended<Limbs>::MulAddToDouble {
   // for a sum whose top bit is the frame's bit 127
   uint64_t sign_exponent_ = 0;
 
-  template <Shape shape>
+  // The frame's unit is 2^-32 of h's last place when fine, else h's last
+  // place. The product is formed in the fine frame in both: one product of
+  // a loop's counter, which the compiler may turn into a running sum.
+  template <bool subtract, bool fine>
   PELORAND_ALWAYS_INLINE double framed(int i) const {
     uint64_t lo;
     uint64_t hi = Limbs::mul(h_.sig_, static_cast<uint64_t>(static_cast<uint32_t>(i)) << 32, lo);
+    if constexpr (!fine) {
+      lo = (lo >> 32) | (hi << 32);
+      hi >>= 32;
+    }
     if (hi - 1 >= exact_) [[unlikely]] {
       if (static_cast<uint32_t>(i) - 1 >= (uint32_t{1} << 30) - 1) return unfused(i);
       // 64 + k significant bits: to nearest even at bit k, all of it in lo.
+      // In the coarse frame a product below 2^64 (i is 1) drops no bit.
       const uint64_t step = uint64_t{1} << std::bit_width(hi);
       const uint64_t t = lo + (step / 2 - 1) + ((lo & step) != 0);
-      hi += t < lo;
-      lo = t & (0 - step);
+      if (hi != 0) {
+        hi += t < lo;
+        lo = t & (0 - step);
+      }
     }
     uint64_t sign_exponent = sign_exponent_;
-    if constexpr (shape == kAdd) {
+    if constexpr (!subtract) {
       lo += a_lo_;
       hi += a_hi_ + (lo < a_lo_);
     } else {
       hi = a_hi_ - (hi + (a_lo_ < lo));
       lo = a_lo_ - lo;
-      // Below 2^127 in magnitude. One test for a negative difference (its
+      // Below 2^126 in magnitude. One test for a negative difference (its
       // high word at least 2^64 - 2^62) and for a zero high word, which the
       // general operations take.
       if (static_cast<int64_t>(hi - 1) < 0) {

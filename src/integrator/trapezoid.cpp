@@ -2,6 +2,7 @@
 
 #include "capi/ref.hpp"
 #include "capi/threads.hpp"
+#include "numeric/extended.hpp"
 
 namespace pelorand {
 

@@ -7,7 +7,7 @@
 
 #include <Python.h>
 
-#include "capi/extended.hpp"
+#include "numeric/extended.hpp"
 
 namespace pelorand {
 

@@ -2,6 +2,7 @@
 
 #include "capi/ref.hpp"
 #include "capi/threads.hpp"
+#include "numeric/extended.hpp"
 
 namespace pelorand {
 
@@ -67,7 +68,7 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
   fa.reset();
   fb.reset();
 
-  const SamplePoints<LDFloat> points(a, h);
+  const MulAddToDouble<LDFloat> point(h, a);
   for (int i = 1; i < n; ++i) {
     if ((i & kYieldMask) == 0) {
       offer_interpreter_lock();
@@ -75,7 +76,7 @@ int composite_trapezoid(IntegratorObject* self, int level, LDFloat* out) {
     }
     // The sample point is formed in extended precision, product first, and
     // rounded to a double only once, when it is handed to the integrand.
-    Ref fx = Ref::steal(call(points.at(i)));
+    Ref fx = Ref::steal(call(point(i)));
     if (!fx) return -1;
     if (PyFloat_CheckExact(fx.get())) {
       sum += PyFloat_AS_DOUBLE(fx.get());

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "capi/extended.hpp"
+#include "numeric/extended.hpp"
 
 namespace extended_cases {
 
@@ -737,7 +737,7 @@ Outcome evaluate(Op op, const Case& c) {
       return {x.sign_exponent(), x.significand() ^ h.significand(),
               double_bits(static_cast<double>(x))};
     }
-    case Op::kSamplePoint: return {0, 0, double_bits(pelorand::SamplePoints<T>(a, b).at(c.i))};
+    case Op::kSamplePoint: return {0, 0, double_bits(pelorand::MulAddToDouble<T>(b, a)(c.i))};
   }
   return {};
 }

@@ -18,16 +18,9 @@ int static_type_ready(PyTypeObject* type) {
 
 int static_type_set(PyTypeObject* type, PyObject* name, PyObject* value) {
   PyObject* dict = PyType_GetDict(type);
-  const int status = dict ? PyDict_SetItem(dict, name, value) : -1;
-  Py_XDECREF(dict);
-  if (status == 0) PyType_Modified(type);
-  return status;
-}
-
-int static_type_delete(PyTypeObject* type, PyObject* name) {
-  PyObject* dict = PyType_GetDict(type);
-  const int status = dict ? PyDict_DelItem(dict, name) : -1;
-  Py_XDECREF(dict);
+  if (!dict) return -1;
+  const int status = value ? PyDict_SetItem(dict, name, value) : PyDict_DelItem(dict, name);
+  Py_DECREF(dict);
   if (status == 0) PyType_Modified(type);
   return status;
 }

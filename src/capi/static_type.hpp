@@ -11,10 +11,9 @@ namespace pelorand {
 // type is put back as it was. 0, or -1 with an exception set.
 int static_type_ready(PyTypeObject* type);
 
-// type.__dict__[name] = value, and its deletion, for a readied static type,
-// which Python code cannot change; the attribute cache forgets the old entry.
-// 0, or -1 with an exception set.
+// type.__dict__[name] = value, or its deletion when value is null, for a
+// readied static type, which Python code cannot change; the attribute cache
+// forgets the old entry. 0, or -1 with an exception set.
 int static_type_set(PyTypeObject* type, PyObject* name, PyObject* value);
-int static_type_delete(PyTypeObject* type, PyObject* name);
 
 }  // namespace pelorand

@@ -1,5 +1,6 @@
 // The row extrapolation step and the dynamic-programming integration method.
 #include <cmath>
+#include <initializer_list>
 #include <utility>
 
 #include "capi/binding.hpp"
@@ -133,21 +134,19 @@ class TableRun {
   IntegratorObject* self_;
   Ref row_;            // the newest row this call appended to the table
   Ref previous_row_;   // the row that row_ extended, read from the table
-  Ref differences_;    // the precision table this call emptied
-  Py_ssize_t recorded_ = 0;
   double difference_ = 0.0;
 };
 
 int TableRun::empty_tables() {
   // Releasing old rows can run Python code, so each field is read when used.
-  Ref table = Ref::borrow(self_->_romberg_table);
-  if (PyList_Check(table.get()) && PyList_SetSlice(table.get(), 0, PY_SSIZE_T_MAX, nullptr) < 0) {
-    return -1;
+  for (PyObject* IntegratorObject::*field :
+       {&IntegratorObject::_romberg_table, &IntegratorObject::_precision_table}) {
+    Ref table = Ref::borrow(self_->*field);
+    if (PyList_Check(table.get()) &&
+        PyList_SetSlice(table.get(), 0, PY_SSIZE_T_MAX, nullptr) < 0) {
+      return -1;
+    }
   }
-  Ref differences = Ref::borrow(self_->_precision_table);
-  if (!PyList_Check(differences.get())) return 0;
-  if (PyList_SetSlice(differences.get(), 0, PY_SSIZE_T_MAX, nullptr) < 0) return -1;
-  differences_ = std::move(differences);
   return 0;
 }
 
@@ -186,10 +185,10 @@ int TableRun::check_tables(int m) const {
     if (last != Py_None && last != row_.get()) return fail_changed("romberg_table");
   }
   if (rows != m) return fail_changed("romberg_table");
-  // A None field fails when the difference is appended.
+  // The field holds the list this call emptied or, after a garbage-collector
+  // clear, None, which fails when the difference is appended.
   PyObject* differences = self_->_precision_table;  // borrowed
-  if (differences != Py_None &&
-      (differences != differences_.get() || PyList_GET_SIZE(differences) != recorded_)) {
+  if (differences != Py_None && PyList_GET_SIZE(differences) != m - 1) {
     return fail_changed("precision_table");
   }
   return 0;
@@ -231,7 +230,6 @@ int TableRun::record_difference() {
   Ref differences = Ref::borrow(self_->_precision_table);
   if (append_to(differences.get(), boxed.get()) < 0) return -1;
   difference_ = difference;
-  ++recorded_;
   return 0;
 }
 

@@ -108,7 +108,7 @@ Ref class_attr_or_absent(PyObject* name) {
 // Moves the class's `from` entry to `to`.
 int rename_in_class(PyObject* from, PyObject* to, PyObject* value) {
   if (static_type_set(&IntegratorType, to, value) < 0) return -1;
-  return static_type_delete(&IntegratorType, from);
+  return static_type_set(&IntegratorType, from, nullptr);
 }
 
 // Installs __reduce_cython__ and __setstate_cython__ as the class's

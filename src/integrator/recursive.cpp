@@ -99,9 +99,10 @@ int compute_entry(IntegratorObject* self, int m, int k, LDFloat* out) {
   return read_entry(self, key.get(), out);
 }
 
-// The level m of a memo key "m-0" as _generate_key writes it, or -1.
+// The level m of a memo key "m-0" as _generate_key writes it, or -1; `key`
+// is an exact str.
 long long level_of_key(PyObject* key) {
-  if (!PyUnicode_CheckExact(key) || !PyUnicode_IS_ASCII(key)) return -1;
+  if (!PyUnicode_IS_ASCII(key)) return -1;
   const Py_ssize_t length = PyUnicode_GET_LENGTH(key);
   const Py_UCS1* text = PyUnicode_1BYTE_DATA(key);
   if (length < 3 || length > 12 || text[length - 2] != '-' || text[length - 1] != '0') return -1;
@@ -114,21 +115,20 @@ long long level_of_key(PyObject* key) {
   return level;
 }
 
-// 1 when every T(j, 0) after T(m, 0), a NaN, is certain to be a NaN too, so
-// that no later difference can pass: each is extrapolated from its
-// predecessor unless the memo holds it. 0 when that is not certain: a later
-// "j-0" is in the memo, or a key of another kind might be taken for one.
-int nan_inherited_after(IntegratorObject* self, int m) {
-  Ref map = romberg_map(self);
-  if (!PyDict_CheckExact(map.get())) return 0;  // the next look-up reports it
+// True when every T(j, 0) after T(m, 0), a NaN, is certain to be a NaN too,
+// so that no later difference can pass: each is extrapolated from its
+// predecessor unless the memo holds it. False when that is not certain: a
+// later "j-0" is in the memo, or a key of another kind might be taken for one.
+bool nan_inherited_after(IntegratorObject* self, int m) {
+  PyObject* map = self->_romberg_map;  // borrowed, and nothing below runs Python code
+  if (!PyDict_CheckExact(map)) return false;  // the next look-up reports it
   Py_ssize_t position = 0;
-  PyObject* key;  // borrowed, and nothing below runs Python code
+  PyObject* key;
   PyObject* value;
-  while (PyDict_Next(map.get(), &position, &key, &value)) {
-    if (!PyUnicode_CheckExact(key)) return 0;
-    if (level_of_key(key) > m) return 0;
+  while (PyDict_Next(map, &position, &key, &value)) {
+    if (!PyUnicode_CheckExact(key) || level_of_key(key) > m) return false;
   }
-  return 1;
+  return true;
 }
 
 int recursive_impl(IntegratorObject* self, double* result) {
@@ -153,16 +153,12 @@ int recursive_impl(IntegratorObject* self, double* result) {
       *result = static_cast<double>(current);
       return 0;
     }
-    if (isnan(current)) {
-      const int stuck = nan_inherited_after(self, m);
-      if (stuck < 0) return -1;
-      if (stuck) {
-        PyErr_Format(PyExc_ValueError,
-                     "recursive() cannot converge: the difference between T(%d, 0) and "
-                     "T(%d, 0) is not a number",
-                     m, m - 1);
-        return -1;
-      }
+    if (isnan(current) && nan_inherited_after(self, m)) {
+      PyErr_Format(PyExc_ValueError,
+                   "recursive() cannot converge: the difference between T(%d, 0) and "
+                   "T(%d, 0) is not a number",
+                   m, m - 1);
+      return -1;
     }
     previous = current;
   }
